@@ -1,0 +1,96 @@
+#include "text.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <stdexcept>
+
+namespace {
+
+// glibc's "CP932" keeps 0x5C a backslash (SHIFT_JIS would make it a yen sign).
+class Cp932Decoder {
+ public:
+  Cp932Decoder() : handle_(iconv_open("UTF-8", "CP932")) {
+    if (handle_ == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("iconv: CP932 is not available");
+  }
+  Cp932Decoder(const Cp932Decoder&) = delete;
+  Cp932Decoder& operator=(const Cp932Decoder&) = delete;
+  ~Cp932Decoder() { iconv_close(handle_); }
+
+  std::string Decode(std::string_view bytes) {
+    std::string out;
+    iconv(handle_, nullptr, nullptr, nullptr, nullptr);
+    char* in = const_cast<char*>(bytes.data());
+    std::size_t inLeft = bytes.size();
+    char buffer[256];
+    while (inLeft > 0) {
+      char* outPtr = buffer;
+      std::size_t outLeft = sizeof buffer;
+      const std::size_t done = iconv(handle_, &in, &inLeft, &outPtr, &outLeft);
+      out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
+      if (done != static_cast<std::size_t>(-1)) continue;
+      if (errno == E2BIG) continue;
+      // EILSEQ or EINVAL (a lead byte at the end): one replacement, one byte.
+      out += "\xEF\xBF\xBD";
+      ++in;
+      --inLeft;
+      iconv(handle_, nullptr, nullptr, nullptr, nullptr);
+    }
+    return out;
+  }
+
+ private:
+  iconv_t handle_;
+};
+
+}  // namespace
+
+std::string Cp932ToUtf8(std::string_view bytes) {
+  thread_local Cp932Decoder decoder;
+  return decoder.Decode(bytes);
+}
+
+std::string HexOf(std::string_view bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out;
+  for (const char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    out += kDigits[byte >> 4];
+    out += kDigits[byte & 15];
+  }
+  return out;
+}
+
+std::string JsonString(std::string_view utf8) {
+  std::string out = "\"";
+  for (const char c : utf8) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (byte < 0x20 || byte == 0x7F) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", byte);
+      out += escape;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+std::string EscapeControls(std::string_view utf8) {
+  std::string out;
+  for (const char c : utf8) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\x%02x", byte);
+      out += escape;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}

@@ -1,0 +1,21 @@
+// Text helpers of the command-line tool: code page 932 names, escaping.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+// Decodes code page 932 bytes to UTF-8; a byte sequence that does not
+// decode becomes U+FFFD and decoding resumes at the next byte.
+std::string Cp932ToUtf8(std::string_view bytes);
+
+// Lower-case hex of the bytes, two digits each.
+std::string HexOf(std::string_view bytes);
+
+// A JSON string literal, quotes included.
+std::string JsonString(std::string_view utf8);
+
+// The text with control characters (below 0x20 and 0x7F) shown as \xNN, for
+// a terminal table.
+std::string EscapeControls(std::string_view utf8);
