@@ -34,8 +34,6 @@ std::string WindowsPath(std::string path) {
 Module::Module(const std::string& path) {
 #ifdef _WIN32
   handle_ = reinterpret_cast<void*>(LoadLibraryA(WindowsPath(path).c_str()));
-  free_ = reinterpret_cast<FreeFn>(&LocalFree);
-  size_ = reinterpret_cast<SizeFn>(&LocalSize);
 #else
   handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle_ != nullptr) {
@@ -63,10 +61,21 @@ void* Module::Symbol(const char* name) const {
 }
 
 void Module::Free(HostBlock block) const {
-  if (block != nullptr) free_(block);
+  if (block == nullptr) return;
+#ifdef _WIN32
+  LocalFree(reinterpret_cast<HLOCAL>(block));
+#else
+  free_(block);
+#endif
 }
 
-std::size_t Module::Size(HostBlock block) const { return size_(block); }
+std::size_t Module::Size(HostBlock block) const {
+#ifdef _WIN32
+  return LocalSize(reinterpret_cast<HLOCAL>(block));
+#else
+  return size_(block);
+#endif
+}
 
 std::string TestFolder(const std::string& name) {
   const std::filesystem::path folder = std::filesystem::path(PAK_TEST_TMPDIR) / name;

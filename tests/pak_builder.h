@@ -10,13 +10,13 @@
 #include <vector>
 
 struct PakFixtureEntry {
-  std::string name;       // raw bytes, up to 21 (longer is cut)
-  std::string extension;  // raw bytes, up to 3
-  std::vector<std::uint8_t> data;  // stored bytes (already packed)
+  std::string name{};     // raw bytes, up to 21 (longer is cut)
+  std::string extension{};  // raw bytes, up to 3
+  std::vector<std::uint8_t> data{};// stored bytes (already packed)
   std::uint8_t method = 0;
-  std::optional<std::uint32_t> unpackedSize;  // default: data.size()
-  std::optional<std::uint32_t> packedSize;    // default: data.size()
-  std::optional<std::uint32_t> dataOffset;    // default: where data lands
+  std::optional<std::uint32_t> unpackedSize{};// default: data.size()
+  std::optional<std::uint32_t> packedSize{};  // default: data.size()
+  std::optional<std::uint32_t> dataOffset{};  // default: where data lands
   std::uint8_t auxFlag = 0;
   std::uint16_t auxValue = 0;
   std::uint64_t fileTime = 0;  // version 3 only
