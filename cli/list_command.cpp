@@ -64,7 +64,7 @@ int RunList(const ListOptions& options) {
         std::printf("%-26s %-8s %12s %12s %-19s %10s\n", "name", "method", "packed", "unpacked", "time",
                     "position");
       }
-      std::printf("%-26s %-8s %12u %12u %-19s %10u\n", EscapeControls(name).c_str(), record.methodName,
+      std::printf("%s %-8s %12u %12u %-19s %10u\n", PadRight(EscapeControls(name), 26).c_str(), record.methodName,
                   record.packedSize, record.unpackedSize, LocalIsoTime(record.timestamp).c_str(),
                   record.position);
     }

@@ -94,3 +94,36 @@ std::string EscapeControls(std::string_view utf8) {
   }
   return out;
 }
+
+std::size_t DisplayWidth(std::string_view utf8) {
+  std::size_t width = 0;
+  for (std::size_t i = 0; i < utf8.size();) {
+    const auto lead = static_cast<unsigned char>(utf8[i]);
+    std::uint32_t code = lead;
+    std::size_t length = 1;
+    if (lead >= 0xF0) {
+      code = lead & 0x07, length = 4;
+    } else if (lead >= 0xE0) {
+      code = lead & 0x0F, length = 3;
+    } else if (lead >= 0xC0) {
+      code = lead & 0x1F, length = 2;
+    }
+    for (std::size_t k = 1; k < length && i + k < utf8.size(); ++k) {
+      code = (code << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+    }
+    i += length;
+    const bool wide = (code >= 0x1100 && code <= 0x115F) || (code >= 0x2E80 && code <= 0xA4CF) ||
+                      (code >= 0xAC00 && code <= 0xD7A3) || (code >= 0xF900 && code <= 0xFAFF) ||
+                      (code >= 0xFE30 && code <= 0xFE4F) || (code >= 0xFF00 && code <= 0xFF60) ||
+                      (code >= 0xFFE0 && code <= 0xFFE6) || (code >= 0x20000 && code <= 0x3FFFD);
+    width += wide ? 2 : 1;
+  }
+  return width;
+}
+
+std::string PadRight(std::string_view utf8, std::size_t width) {
+  std::string out(utf8);
+  const std::size_t used = DisplayWidth(utf8);
+  if (used < width) out.append(width - used, ' ');
+  return out;
+}

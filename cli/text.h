@@ -19,3 +19,10 @@ std::string JsonString(std::string_view utf8);
 // The text with control characters (below 0x20 and 0x7F) shown as \xNN, for
 // a terminal table.
 std::string EscapeControls(std::string_view utf8);
+
+// Terminal columns the UTF-8 text takes: 2 for East Asian wide and
+// full-width characters, 1 for others.
+std::size_t DisplayWidth(std::string_view utf8);
+
+// The text followed by spaces up to width columns.
+std::string PadRight(std::string_view utf8, std::size_t width);
