@@ -24,3 +24,6 @@ struct Command {
 int Fail(const std::string& path, const std::string& message, int status);
 
 Command AddListCommand(CLI::App& app);
+Command AddExtractCommand(CLI::App& app);
+Command AddTestCommand(CLI::App& app);
+Command AddCatCommand(CLI::App& app);

@@ -20,6 +20,9 @@ int main(int argc, char** argv) {
 
   const std::vector<Command> commands = {
       AddListCommand(app),
+      AddExtractCommand(app),
+      AddTestCommand(app),
+      AddCatCommand(app),
   };
 
   try {

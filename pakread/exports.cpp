@@ -4,6 +4,7 @@
 
 #include "bytes.h"
 #include "export_guard.h"
+#include "extract.h"
 #include "input.h"
 #include "listing.h"
 #include "main.h"
@@ -21,6 +22,10 @@ constexpr PluginInfoTable kArchiveInfo = {{
 }};
 
 constexpr std::uint32_t kIgnoreCaseFlag = 0x80;
+constexpr std::uint32_t kOutputKindShift = 8;
+constexpr std::uint32_t kOutputKindMask = 7;
+constexpr std::uint32_t kFileOutput = 0;
+constexpr std::uint32_t kMemoryOutput = 1;
 constexpr std::uint32_t kIsSupportedMinimumBytes = 16;
 
 bool IsPakInput(const InputSource& input) {
@@ -75,6 +80,66 @@ ResultCode ListArchive(const InputSource& input, HLOCAL* list) {
   return Success;
 }
 
+// Releases the extracted block unless it was handed to the host.
+class ExtractedBlock {
+ public:
+  explicit ExtractedBlock(HLOCAL block) : block_(block) {}
+  ExtractedBlock(const ExtractedBlock&) = delete;
+  ExtractedBlock& operator=(const ExtractedBlock&) = delete;
+  ~ExtractedBlock() {
+    if (block_ != nullptr) LocalFree(block_);
+  }
+  HLOCAL Get() const { return block_; }
+  HLOCAL HandOver() {
+    HLOCAL block = block_;
+    block_ = nullptr;
+    return block;
+  }
+
+ private:
+  HLOCAL block_;
+};
+
+// Closes the output file on every path; removes it when the write failed.
+class OutputFile {
+ public:
+  OutputFile(const char* path, HANDLE file) : path_(path), file_(file) {}
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  ~OutputFile() {
+    CloseHandle(file_);
+    if (!complete) DeleteFileA(path_);
+  }
+  bool complete = false;
+
+ private:
+  const char* path_;
+  HANDLE file_;
+};
+
+// The output stage of GetFile, run only after a successful extraction:
+// kind 0 writes the block to the file at destination (created or emptied
+// now, never before) and frees it; kind 1 hands the block to the host's
+// variable at destination. A failed or short write removes the incomplete
+// file and reports FileError.
+ResultCode DeliverEntry(HLOCAL extracted, char* destination, std::uint32_t flag) {
+  ExtractedBlock block(extracted);
+  const std::uint32_t kind = (flag >> kOutputKindShift) & kOutputKindMask;
+  if (kind == kMemoryOutput) {
+    *reinterpret_cast<HLOCAL*>(destination) = block.HandOver();
+    return Success;
+  }
+  if (kind != kFileOutput) throw ESpiError(NotImplemented);
+  HANDLE file = CreateFileA(destination, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) throw ESpiError(FileError);
+  OutputFile output(destination, file);
+  const auto bytes = static_cast<DWORD>(LocalSize(block.Get()));
+  DWORD written = 0;
+  if (!WriteFile(file, block.Get(), bytes, &written, nullptr) || written != bytes) throw ESpiError(FileError);
+  output.complete = true;
+  return Success;
+}
+
 }  // namespace
 
 SPI_EXPORT std::int32_t SPI_CALL GetPluginInfo(std::int32_t infoNo, char* buffer, std::int32_t bufferLength) {
@@ -108,5 +173,20 @@ SPI_EXPORT std::int32_t SPI_CALL GetFileInfo(const char* source, std::int32_t le
     const ResultCode result = FindEntry(StartOf(input.source), AvailableFrom(input.source), requestedName, (flag & kIgnoreCaseFlag) != 0, found);
     if (result == Success) std::memcpy(record, &found, sizeof found);
     return result;
+  });
+}
+
+SPI_EXPORT std::int32_t SPI_CALL GetFile(const char* source, std::int32_t length, char* destination,
+                                         std::uint32_t flag, ProgressCallback callback, std::int32_t userData) {
+  return GuardExport(InternalError, [&]() -> std::int32_t {
+    HLOCAL block = nullptr;
+    {
+      OpenedInput input;
+      const ResultCode opened = OpenInput(source, length, flag, input);
+      if (opened != Success) return opened;
+      const ResultCode result = ExtractEntry(input.source, input.fromFile ? source : nullptr, &block, callback, userData);
+      if (result != Success) return result;
+    }  // the archive's view, mapping and file are released before the output stage
+    return DeliverEntry(block, destination, flag);
   });
 }

@@ -5,7 +5,10 @@
 #include <sys/wait.h>
 
 #include <array>
+#include <filesystem>
+#include <fstream>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "host.h"
@@ -119,6 +122,95 @@ TEST_F(PakList, StatusAndTable) {
     EXPECT_EQ(run.status, c.status) << c.arguments;
     EXPECT_NE(run.out.find(c.contains), std::string::npos) << c.arguments << "\n" << run.out;
   }
+}
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::uint8_t> Bytes(const char* text) { return std::vector<std::uint8_t>(text, text + std::strlen(text)); }
+
+// Good entries of every method, a broken one, and names that must never
+// become paths.
+class PakExtract : public testing::Test {
+ protected:
+  void SetUp() override {
+    folder = TestFolder("PakExtract");
+    PakBuilder builder(2);
+    builder.Add({.name = "PLAIN", .extension = "TXT", .data = Bytes("plain")});
+    builder.Add({.name = "NOT", .extension = "BIN", .data = {0x00, 0x5A, 0xFF}, .method = 3});
+    builder.Add({.name = "ABC", .extension = "TXT", .data = {0, 0, 0, 0x10, 'a', 'b', 'c', 0x52}, .method = 1, .unpackedSize = 9});
+    builder.Add({.name = "\x8c\xa9\x96\x7b", .extension = "TXT", .data = Bytes("mihon")});
+    builder.Add({.name = "BROKEN", .extension = "TXT", .data = {0, 0, 0, 0x10, 'a'}, .method = 1, .unpackedSize = 9});
+    archive = HostPath(folder, "a.pak");
+    WriteFileBytes(archive, builder.Build());
+
+    PakBuilder hostile(2);
+    hostile.Add({.name = "..", .data = Bytes("x")});
+    hostile.Add({.name = "..\\..\\x", .data = Bytes("x")});
+    hostile.Add({.name = "/etc/x", .data = Bytes("x")});
+    hostile.Add({.name = "C:x", .data = Bytes("x")});
+    hostile.Add({.name = "SAFE", .extension = "TXT", .data = Bytes("safe")});
+    hostileArchive = HostPath(folder, "hostile.pak");
+    WriteFileBytes(hostileArchive, hostile.Build());
+  }
+  std::string folder, archive, hostileArchive;
+};
+
+TEST_F(PakExtract, ExtractsEveryGoodEntryAndReportsTheBrokenOne) {
+  const std::string out = folder + "/out";
+  EXPECT_EQ(RunPak("extract " + archive + " -o " + out).status, 2);
+  EXPECT_EQ(Slurp(out + "/PLAIN.TXT"), "plain");
+  EXPECT_EQ(Slurp(out + "/NOT.BIN"), std::string("\xFF\xA5\x00", 3));
+  EXPECT_EQ(Slurp(out + "/ABC.TXT"), "abcabcabc");
+  EXPECT_EQ(Slurp(out + "/見本.TXT"), "mihon");
+  EXPECT_FALSE(std::filesystem::exists(out + "/BROKEN.TXT"));
+
+  // Named entries only; an existing file is kept without -f.
+  const std::string named = folder + "/named";
+  EXPECT_EQ(RunPak("x " + archive + " ABC.TXT 見本.TXT -o " + named).status, 0);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(named), std::filesystem::directory_iterator()), 2);
+  WriteFileBytes(named + "/ABC.TXT", Bytes("edited"));
+  EXPECT_EQ(RunPak("x " + archive + " ABC.TXT -o " + named).status, 1);
+  EXPECT_EQ(Slurp(named + "/ABC.TXT"), "edited");
+  EXPECT_EQ(RunPak("x " + archive + " ABC.TXT -f -o " + named).status, 0);
+  EXPECT_EQ(Slurp(named + "/ABC.TXT"), "abcabcabc");
+  EXPECT_EQ(RunPak("x " + archive + " NOPE.TXT -o " + named).status, 1);
+}
+
+TEST_F(PakExtract, NeverWritesOutsideTheFolder) {
+  const std::string out = folder + "/deep/out";
+  std::filesystem::create_directories(out);
+  EXPECT_EQ(RunPak("extract " + hostileArchive + " -o " + out).status, 1);
+  EXPECT_EQ(Slurp(out + "/SAFE.TXT"), "safe");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out), std::filesystem::directory_iterator()), 1);
+  EXPECT_FALSE(std::filesystem::exists(folder + "/x"));
+  EXPECT_FALSE(std::filesystem::exists(folder + "/deep/x"));
+
+  // A symbolic link planted under an entry's name is not followed, even with -f.
+  const std::string target = folder + "/victim.txt";
+  WriteFileBytes(target, Bytes("victim"));
+  std::filesystem::remove(out + "/SAFE.TXT");
+  std::filesystem::create_symlink(target, out + "/SAFE.TXT");
+  EXPECT_NE(RunPak("extract " + hostileArchive + " SAFE.TXT -o " + out).status, 0);
+  EXPECT_NE(RunPak("extract " + hostileArchive + " SAFE.TXT -f -o " + out).status, 0);
+  EXPECT_EQ(Slurp(target), "victim");
+}
+
+TEST_F(PakExtract, TestAndCat) {
+  const PakRun test = RunPak("test " + archive);
+  EXPECT_EQ(test.status, 2);
+  EXPECT_EQ(test.out, "BROKEN.TXT: broken data (3)\n4 of 5 entries OK\n");
+  EXPECT_EQ(RunPak("t " + hostileArchive).status, 0);
+  EXPECT_EQ(RunPak("test " + folder + "/a.pak.missing").status, 2);
+  WriteFileBytes(folder + "/text.pak", Bytes("just some text"));
+  EXPECT_EQ(RunPak("test " + folder + "/text.pak").status, 3);
+
+  EXPECT_EQ(RunPak("cat " + archive + " ABC.TXT").out, "abcabcabc");
+  EXPECT_EQ(RunPak("cat " + archive + " 見本.TXT").out, "mihon");
+  EXPECT_EQ(RunPak("cat " + archive + " BROKEN.TXT").status, 2);
+  EXPECT_EQ(RunPak("cat " + archive + " NOPE").status, 2);
 }
 
 }  // namespace

@@ -196,6 +196,11 @@ BOOL CloseHandle(HANDLE object) {
   return close(DescriptorOf(object)) == 0 ? TRUE : FALSE;
 }
 
+BOOL DeleteFileA(LPCSTR name) {
+  if (name == nullptr) return FALSE;
+  return unlink(PosixPath(name).c_str()) == 0 ? TRUE : FALSE;
+}
+
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD written, LPOVERLAPPED /*overlapped*/) {
   DWORD done = 0;
   const auto* data = static_cast<const unsigned char*>(buffer);
