@@ -77,6 +77,18 @@ std::size_t Module::Size(HostBlock block) const {
 #endif
 }
 
+int OpenHandleCount() {
+#ifdef _WIN32
+  DWORD count = 0;
+  GetProcessHandleCount(GetCurrentProcess(), &count);
+  return static_cast<int>(count);
+#else
+  int count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
+  return count;
+#endif
+}
+
 std::string TestFolder(const std::string& name) {
   const std::filesystem::path folder = std::filesystem::path(PAK_TEST_TMPDIR) / name;
   std::filesystem::remove_all(folder);

@@ -49,6 +49,10 @@ void WriteFileBytes(const std::string& hostPath, const std::vector<std::uint8_t>
 std::vector<std::uint8_t> ReadFileBytes(const std::string& hostPath);
 bool FileExists(const std::string& hostPath);
 
+// Handles the process holds: open descriptors natively, the process handle
+// count on Windows. Compared before and after a call to find leaks.
+int OpenHandleCount();
+
 // A host's open handle to a file, for IsSupported.
 class HostFile {
  public:

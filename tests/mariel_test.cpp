@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "progress_recorder.h"
 #include "mariel.h"
 #include "result.h"
 #include "spi.h"
@@ -15,28 +16,6 @@
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using Reports = std::vector<std::pair<std::int32_t, std::int32_t>>;
-
-// Records (done, total) of every call; answers nonzero at call abortAtCall
-// (counted from 1; 0: never).
-struct Recorder {
-  Reports reports;
-  int abortAtCall = 0;
-};
-Recorder recorder;
-
-std::int32_t SPI_CALL Record(std::int32_t done, std::int32_t total, std::int32_t userData) {
-  EXPECT_EQ(userData, 0x5A5A);
-  recorder.reports.emplace_back(done, total);
-  return static_cast<int>(recorder.reports.size()) == recorder.abortAtCall ? 1 : 0;
-}
-
-ProgressReporter Reporter(int abortAtCall = 0) {
-  recorder = {};
-  recorder.abortAtCall = abortAtCall;
-  return ProgressReporter{0, Record, 0x5A5A};
-}
-
 Bytes Concat(Bytes a, const Bytes& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;

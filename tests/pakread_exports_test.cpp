@@ -10,9 +10,6 @@
 #include "listing.h"
 #include "pak_builder.h"
 
-#ifndef _WIN32
-#include <filesystem>
-#endif
 
 namespace {
 
@@ -29,14 +26,6 @@ std::vector<std::uint8_t> Shifted(const std::vector<std::uint8_t>& archive) {
   std::copy(archive.begin(), archive.end(), bytes.begin() + 100);
   return bytes;
 }
-
-#ifndef _WIN32
-int OpenDescriptors() {
-  int count = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
-  return count;
-}
-#endif
 
 class PakExports : public testing::Test {
  protected:
@@ -56,14 +45,10 @@ class PakExports : public testing::Test {
     getFileInfo = module_->Get<GetFileInfoFn>("GetFileInfo");
     ASSERT_TRUE(getPluginInfo && isSupported && getArchiveInfo && getFileInfo);
     folder = TestFolder(testing::UnitTest::GetInstance()->current_test_info()->name());
-#ifndef _WIN32
-    descriptorsBefore = OpenDescriptors();
-#endif
+    handlesBefore = OpenHandleCount();
   }
   void TearDown() override {
-#ifndef _WIN32
-    EXPECT_EQ(OpenDescriptors(), descriptorsBefore) << "a descriptor was left open";
-#endif
+    EXPECT_EQ(OpenHandleCount(), handlesBefore) << "a handle was left open";
   }
 
   // Three version 2 entries, directory after the data.
@@ -87,7 +72,7 @@ class PakExports : public testing::Test {
   GetArchiveInfoFn getArchiveInfo = nullptr;
   GetFileInfoFn getFileInfo = nullptr;
   std::string folder;
-  int descriptorsBefore = 0;
+  int handlesBefore = 0;
 };
 
 Module* PakExports::module_ = nullptr;

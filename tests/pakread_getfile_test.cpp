@@ -10,10 +10,8 @@
 
 #include "host.h"
 #include "pak_builder.h"
+#include "progress_recorder.h"
 
-#ifndef _WIN32
-#include <filesystem>
-#endif
 
 namespace {
 
@@ -35,27 +33,6 @@ std::vector<std::uint8_t> Hex(const char* text) {
 }
 
 std::vector<std::uint8_t> Text(const char* text) { return std::vector<std::uint8_t>(text, text + std::strlen(text)); }
-
-struct Reports {
-  std::vector<std::pair<std::int32_t, std::int32_t>> calls;
-  int abortAt = 0;  // 1-based call that answers nonzero; 0 never
-  std::int32_t userData = 0;
-};
-Reports reports;
-
-std::int32_t SPI_CALL Recorder(std::int32_t done, std::int32_t total, std::int32_t userData) {
-  reports.calls.emplace_back(done, total);
-  reports.userData = userData;
-  return static_cast<int>(reports.calls.size()) == reports.abortAt ? 1 : 0;
-}
-
-#ifndef _WIN32
-int OpenDescriptors() {
-  int count = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
-  return count;
-}
-#endif
 
 // One archive with an entry per case; entry i is found at PositionOf(i).
 struct Sample {
@@ -122,19 +99,15 @@ class GetFileExport : public testing::Test {
     for (std::size_t i = 0; i < samples.size(); ++i) positions.push_back(static_cast<std::int32_t>(builder.PositionOf(i)));
     archive = HostPath(folder, "archive.pak");
     WriteFileBytes(archive, builder.Build());
-    reports = {};
-#ifndef _WIN32
-    descriptorsBefore = OpenDescriptors();
-#endif
+    Reporter();
+    handlesBefore = OpenHandleCount();
   }
   void TearDown() override {
-#ifndef _WIN32
-    EXPECT_EQ(OpenDescriptors(), descriptorsBefore) << "a descriptor was left open";
-#endif
+    EXPECT_EQ(OpenHandleCount(), handlesBefore) << "a handle was left open";
   }
 
   std::int32_t ToMemory(std::int32_t position, HostBlock* block, std::uint32_t flag = 0x100) {
-    return getFile(archive.c_str(), position, reinterpret_cast<char*>(block), flag, Recorder, 77);
+    return getFile(archive.c_str(), position, reinterpret_cast<char*>(block), flag, Record, recorder.userData);
   }
 
   static Module* module_;
@@ -142,7 +115,7 @@ class GetFileExport : public testing::Test {
   const std::vector<Sample> samples = Samples();
   std::vector<std::int32_t> positions;
   std::string folder, archive;
-  int descriptorsBefore = 0;
+  int handlesBefore = 0;
 };
 
 Module* GetFileExport::module_ = nullptr;
@@ -172,7 +145,7 @@ TEST_F(GetFileExport, EveryCaseToMemoryAndToAFile) {
 TEST_F(GetFileExport, ProgressReports) {
   struct Case {
     const char* name;
-    std::vector<std::pair<std::int32_t, std::int32_t>> expected;
+    Reports expected;
   };
   const Case cases[] = {
       {"NONE", {}},
@@ -185,14 +158,11 @@ TEST_F(GetFileExport, ProgressReports) {
   for (const Case& c : cases) {
     std::size_t i = 0;
     while (samples[i].entry.name != c.name) ++i;
-    reports = {};
+    Reporter(0, 77);
     HostBlock block = nullptr;
     ASSERT_EQ(ToMemory(positions[i], &block), 0) << c.name;
     module_->Free(block);
-    EXPECT_EQ(reports.calls, c.expected) << c.name;
-    if (!c.expected.empty()) {
-      EXPECT_EQ(reports.userData, 77);
-    }
+    EXPECT_EQ(recorder.reports, c.expected) << c.name;
   }
 }
 
@@ -204,16 +174,15 @@ TEST_F(GetFileExport, AbortFreesTheBlockAndCreatesNoFile) {
   for (const Case& c : {Case{"MAR", 1}, Case{"MAR2", 2}, Case{"ABC2", 1}, Case{"ABC2", 2}}) {
     std::size_t i = 0;
     while (samples[i].entry.name != c.name) ++i;
-    reports = {};
-    reports.abortAt = c.abortAt;
+    Reporter(c.abortAt);
     HostBlock block = kUntouched;
     EXPECT_EQ(ToMemory(positions[i], &block), 1) << c.name;
     EXPECT_EQ(block, kUntouched) << c.name;
-    EXPECT_EQ(static_cast<int>(reports.calls.size()), c.abortAt) << c.name;
-    reports = {};
-    reports.abortAt = c.abortAt;
+    EXPECT_EQ(static_cast<int>(recorder.reports.size()), c.abortAt) << c.name;
+    Reporter(c.abortAt);
     const std::string out = HostPath(folder, "aborted.bin");
-    EXPECT_EQ(getFile(archive.c_str(), positions[i], const_cast<char*>(out.c_str()), 0, Recorder, 0), 1) << c.name;
+    EXPECT_EQ(getFile(archive.c_str(), positions[i], const_cast<char*>(out.c_str()), 0, Record, recorder.userData), 1)
+        << c.name;
     EXPECT_FALSE(FileExists(out)) << c.name;
   }
 }
