@@ -5,9 +5,11 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "cocotte/cocotte_decoder.h"
+#include "cocotte_encoder.h"
 #include "mariel.h"
 #include "result.h"
 #include "stream_writers.h"
@@ -131,10 +133,17 @@ struct CocotteStream {
   Bytes output;
 };
 
-CocotteStream WriteCocotte(const Bytes& data, CocotteWriter::Kind kind) {
-  CocotteWriter writer;
-  writer.Blocks(data, kBlockBufferBytes - 2, kind);
-  return {writer.Bytes(), writer.Output()};
+enum class Blocks { EncoderChoice, AllStored };
+
+// The encoder's entry for data, in blocks of the largest size.
+CocotteStream EncodeStream(Bytes data, Blocks blocks) {
+  CocotteEncodeOptions options;
+  if (blocks == Blocks::AllStored) {
+    const std::size_t blockCount = (data.size() + kCocotteMaxBlockData - 1) / kCocotteMaxBlockData;
+    for (std::size_t i = 0; i < blockCount; ++i) options.forceStored.push_back(i);
+  }
+  Bytes packed = EncodeCocotte(data, options);
+  return {std::move(packed), std::move(data)};
 }
 
 // Bytes of a smooth signal with a little noise: mid entropy, as images and
@@ -151,16 +160,16 @@ Bytes Smooth(std::size_t size) {
 }
 
 void BM_CocotteCodedText(benchmark::State& state) {
-  static const CocotteStream stream = WriteCocotte(WordSoup(5, kStreamBytes), CocotteWriter::Kind::Coded);
+  static const CocotteStream stream = EncodeStream(WordSoup(5, kStreamBytes), Blocks::EncoderChoice);
   RunCocotte(state, stream.packed, stream.output);
 }
 void BM_CocotteCodedSmooth(benchmark::State& state) {
-  static const CocotteStream stream = WriteCocotte(Smooth(kStreamBytes), CocotteWriter::Kind::Coded);
+  static const CocotteStream stream = EncodeStream(Smooth(kStreamBytes), Blocks::EncoderChoice);
   RunCocotte(state, stream.packed, stream.output);
 }
 // Move-to-front and the inverse transform alone.
 void BM_CocotteStoredRandom(benchmark::State& state) {
-  static const CocotteStream stream = WriteCocotte(RandomBytes(6, kStreamBytes), CocotteWriter::Kind::Stored);
+  static const CocotteStream stream = EncodeStream(RandomBytes(6, kStreamBytes), Blocks::AllStored);
   RunCocotte(state, stream.packed, stream.output);
 }
 // The 23-byte entry of one coded block (100 bytes of 61), 1000 times: the

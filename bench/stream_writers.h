@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <iterator>
@@ -48,6 +49,43 @@ inline std::vector<std::uint8_t> WordSoup(std::uint64_t seed, std::size_t size) 
   while (bytes.size() < size) {
     const char* word = kWords[RandomBelow(state, static_cast<std::int32_t>(std::size(kWords)))];
     bytes.insert(bytes.end(), word, word + std::strlen(word));
+  }
+  bytes.resize(size);
+  return bytes;
+}
+
+// Bytes shaped like program and game data: tables of small little-endian
+// numbers, instruction-like byte strings with random operands, zero padding
+// and stretches of noise.
+inline std::vector<std::uint8_t> BinaryLike(std::uint64_t seed, std::size_t size) {
+  static const std::uint8_t kOps[][3] = {{0x8B, 0x45, 0xF8}, {0x89, 0x4D, 0xFC}, {0xE8, 0x00, 0x00},
+                                         {0x83, 0xC4, 0x08}, {0x55, 0x8B, 0xEC}, {0xC3, 0x90, 0x90}};
+  std::uint64_t state = seed;
+  std::vector<std::uint8_t> bytes;
+  while (bytes.size() < size) {
+    switch (RandomBelow(state, 4)) {
+      case 0:  // a table of small numbers
+        for (std::int32_t i = RandomBelow(state, 32); i >= 0; --i) {
+          const std::int32_t value = RandomBelow(state, 1 + RandomBelow(state, 4096));
+          for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<std::uint8_t>(value >> shift));
+        }
+        break;
+      case 1:  // code: an opcode and one operand byte
+        for (std::int32_t i = RandomBelow(state, 64); i >= 0; --i) {
+          const std::uint8_t* op = kOps[RandomBelow(state, static_cast<std::int32_t>(std::size(kOps)))];
+          bytes.insert(bytes.end(), op, op + 3);
+          bytes.push_back(static_cast<std::uint8_t>(RandomBelow(state, 16) * 4));
+        }
+        break;
+      case 2:  // padding
+        bytes.resize(bytes.size() + 1 + static_cast<std::size_t>(RandomBelow(state, 64)), 0);
+        break;
+      default:  // noise, as in packed resources
+        for (std::int32_t i = RandomBelow(state, 48); i >= 0; --i) {
+          bytes.push_back(static_cast<std::uint8_t>(NextRandom(state)));
+        }
+        break;
+    }
   }
   bytes.resize(size);
   return bytes;
@@ -165,7 +203,9 @@ class RangeWriter {
 };
 
 // Builds a Cocotte stream block by block, mirroring the decoder's model and
-// move-to-front table across blocks.
+// move-to-front table across blocks. Unlike pakwrite's EncodeCocotte it
+// codes blocks that code longer than they store, and it builds where
+// pakwrite does not (the Windows test build): the decoder's tests use it.
 class CocotteWriter {
  public:
   // Auto: coded unless the coded payload would not be shorter than the
@@ -316,3 +356,62 @@ class CocotteWriter {
   std::vector<std::uint8_t> output_;
   bool storedLast_ = false;
 };
+
+// One block of a Cocotte stream, and for a coded block the code length in
+// bits that an exact coder would give its symbols and its end symbol under
+// the same adaptive model (sum of log2(4096 / frequency)).
+struct CocotteBlockCost {
+  std::int32_t outputSize = 0;
+  std::int32_t payloadBytes = 0;
+  bool stored = false;
+  double idealBits = 0;
+};
+
+// The blocks of packed, decoding each coded block's symbols with the real
+// range decoder and pricing them with a model that evolves as the decoder's
+// does. Throws std::runtime_error when a block reaches past the data or a
+// coded block does not yield its symbols, ESpiError when the decoder does.
+inline std::vector<CocotteBlockCost> CocotteBlockCosts(const std::vector<std::uint8_t>& packed) {
+  std::vector<CocotteBlockCost> blocks;
+  CocotteDecoder decoder;
+  CocotteDecoder pricer;  // owns the pricing model
+  FrequencyModel* const priced = &pricer.model;
+  std::vector<std::uint8_t> symbols(kBlockBufferBytes);
+  std::size_t at = 0;
+  while (at < packed.size()) {
+    if (packed.size() - at < kBlockHeaderBytes) throw std::runtime_error("truncated block header");
+    CocotteBlockCost block;
+    const std::int32_t blockSize = ReadLe16(&packed[at + kBlockSizeOffset]);
+    block.outputSize = ReadLe16(&packed[at + kBlockOutputSizeOffset]);
+    block.payloadBytes = blockSize - kBlockHeaderBytes;
+    const std::int32_t symbolCount = block.outputSize + kPrimaryIndexBytes;
+    if (block.payloadBytes < 0 || static_cast<std::size_t>(blockSize) > packed.size() - at ||
+        symbolCount > kBlockBufferBytes) {
+      throw std::runtime_error("block past the data");
+    }
+    block.stored = block.payloadBytes == symbolCount;
+    if (block.stored) {
+      FreeModel(&decoder.model);
+      InitModel(&decoder.model, kCocotteSymbols, kCocotteLgTotal, kCocotteRescaleLimit, InitialFrequencies);
+      FreeModel(priced);
+      InitModel(priced, kCocotteSymbols, kCocotteLgTotal, kCocotteRescaleLimit, InitialFrequencies);
+    } else {
+      if (!decoder.DecodeSymbols(symbols.data(), &packed[at + kBlockHeaderBytes], symbolCount,
+                                 block.payloadBytes)) {
+        throw std::runtime_error("coded block short of its symbols");
+      }
+      std::int32_t freq = 0;
+      std::int32_t cumLow = 0;
+      for (std::int32_t i = 0; i < symbolCount; ++i) {
+        GetFrequency(priced, symbols[static_cast<std::size_t>(i)], &freq, &cumLow);
+        block.idealBits += std::log2(4096.0 / freq);
+        UpdateModel(priced, symbols[static_cast<std::size_t>(i)]);
+      }
+      GetFrequency(priced, kCocotteEndSymbol, &freq, &cumLow);
+      block.idealBits += std::log2(4096.0 / freq);
+    }
+    blocks.push_back(block);
+    at += static_cast<std::size_t>(blockSize);
+  }
+  return blocks;
+}

@@ -27,4 +27,5 @@ Command AddListCommand(CLI::App& app);
 Command AddExtractCommand(CLI::App& app);
 Command AddTestCommand(CLI::App& app);
 Command AddCatCommand(CLI::App& app);
+Command AddCreateCommand(CLI::App& app);
 Command AddImageCommand(CLI::App& app);

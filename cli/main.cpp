@@ -23,6 +23,7 @@ int main(int argc, char** argv) {
       AddExtractCommand(app),
       AddTestCommand(app),
       AddCatCommand(app),
+      AddCreateCommand(app),
       AddImageCommand(app),
   };
 

@@ -51,6 +51,29 @@ std::string Cp932ToUtf8(std::string_view bytes) {
   return decoder.Decode(bytes);
 }
 
+std::optional<std::string> Utf8ToCp932(std::string_view utf8) {
+  iconv_t handle = iconv_open("CP932", "UTF-8");
+  if (handle == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("iconv: CP932 is not available");
+  std::string out;
+  char* in = const_cast<char*>(utf8.data());
+  std::size_t inLeft = utf8.size();
+  bool ok = true;
+  char buffer[256];
+  while (inLeft > 0) {
+    char* outPtr = buffer;
+    std::size_t outLeft = sizeof buffer;
+    const std::size_t done = iconv(handle, &in, &inLeft, &outPtr, &outLeft);
+    out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
+    if (done == static_cast<std::size_t>(-1) && errno != E2BIG) {
+      ok = false;
+      break;
+    }
+  }
+  iconv_close(handle);
+  if (!ok) return std::nullopt;
+  return out;
+}
+
 std::string HexOf(std::string_view bytes) {
   static constexpr char kDigits[] = "0123456789abcdef";
   std::string out;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -9,6 +10,10 @@
 // Decodes code page 932 bytes to UTF-8; a byte sequence that does not
 // decode becomes U+FFFD and decoding resumes at the next byte.
 std::string Cp932ToUtf8(std::string_view bytes);
+
+// Encodes UTF-8 text in code page 932; none when a character has no
+// code page 932 form or the text is not valid UTF-8.
+std::optional<std::string> Utf8ToCp932(std::string_view utf8);
 
 // Lower-case hex of the bytes, two digits each.
 std::string HexOf(std::string_view bytes);

@@ -7,7 +7,7 @@ set -euo pipefail
 
 profile=${1:-all}
 native=(cmake make g++ pkg-config python3 libgtest-dev googletest libgmock-dev libbenchmark-dev
-        libcli11-dev libpng-dev)
+        libcli11-dev libpng-dev libdivsufsort-dev)
 windows=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386)
 
 packages=("${native[@]}")

@@ -2,6 +2,7 @@
 // output, over archives from the fixture builder.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <array>
@@ -211,6 +212,87 @@ TEST_F(PakExtract, TestAndCat) {
   EXPECT_EQ(RunPak("cat " + archive + " 見本.TXT").out, "mihon");
   EXPECT_EQ(RunPak("cat " + archive + " BROKEN.TXT").status, 2);
   EXPECT_EQ(RunPak("cat " + archive + " NOPE").status, 2);
+}
+
+// pak create: names, methods, refusals, and archives that the reader takes
+// back byte for byte.
+class PakCreate : public testing::Test {
+ protected:
+  void SetUp() override {
+    folder = TestFolder("PakCreate");
+    std::string text;
+    for (int i = 0; i < 3000; ++i) text += "line " + std::to_string(i % 97) + " of the script\n";
+    Put("SCRIPT.TXT", text);
+    Put("見本.TXT", "mihon");
+    Put("EMPTY", "");
+    std::string noise;
+    std::uint32_t state = 1;
+    for (int i = 0; i < 70000; ++i) noise += static_cast<char>((state = state * 1103515245 + 12345) >> 24);
+    Put("NOISE.BIN", noise);
+    inputs = " " + folder + "/SCRIPT.TXT " + folder + "/見本.TXT " + folder + "/EMPTY " + folder + "/NOISE.BIN";
+  }
+  void Put(const std::string& name, const std::string& bytes) {
+    std::ofstream(folder + "/" + name, std::ios::binary) << bytes;
+  }
+  std::string folder, inputs;
+};
+
+TEST_F(PakCreate, EveryMethodRoundTrips) {
+  for (const char* method : {"auto", "none", "notcode", "mariel", "cocotte"}) {
+    for (const char* format : {"2", "3"}) {
+      const std::string archive = folder + "/" + method + format + ".pak";
+      ASSERT_EQ(RunPak(std::string("create --method ") + method + " --format " + format + " " + archive + inputs).status,
+                0)
+          << method;
+      EXPECT_EQ(RunPak("test " + archive).status, 0) << method;
+      for (const char* name : {"SCRIPT.TXT", "見本.TXT", "EMPTY", "NOISE.BIN"}) {
+        EXPECT_TRUE(RunPak("cat " + archive + " " + name).out == Slurp(folder + "/" + name)) << method << " " << name;
+      }
+    }
+  }
+  // auto stores what does not shrink and packs what does.
+  const PakRun list = RunPak("list " + folder + "/auto3.pak");
+  EXPECT_NE(list.out.find("NOISE.BIN                  None"), std::string::npos) << list.out;
+  EXPECT_EQ(list.out.find("SCRIPT.TXT                 None"), std::string::npos) << list.out;
+  // Version 3 keeps the files' modification times.
+  const PakRun json = RunPak("list --json " + folder + "/auto3.pak");
+  struct stat info;
+  ASSERT_EQ(stat((folder + "/SCRIPT.TXT").c_str(), &info), 0);
+  EXPECT_NE(json.out.find("\"timestamp\": " + std::to_string(info.st_mtime)), std::string::npos) << json.out;
+}
+
+TEST_F(PakCreate, RefusesWhatCannotBeStored) {
+  Put("A_NAME_OF_22_BYTES_XYZ.TXT", "x");
+  Put("NAME.TEXT", "x");
+  Put("emoji-\xF0\x9F\x98\x80", "x");
+  const std::string archive = folder + "/out.pak";
+  struct Case {
+    std::string arguments;
+    int status;
+  };
+  const Case cases[] = {
+      {"create " + archive + " " + folder + "/A_NAME_OF_22_BYTES_XYZ.TXT", 2},
+      {"create " + archive + " " + folder + "/NAME.TEXT", 2},
+      {"create " + archive + " " + folder + "/emoji-\xF0\x9F\x98\x80", 2},
+      {"create " + archive + " " + folder + "/SCRIPT.TXT " + folder + "/SCRIPT.TXT", 2},
+      {"create " + archive + " " + folder + "/missing.txt", 2},
+      {"create " + archive + " " + folder, 2},
+      {"create --method zip " + archive + " " + folder + "/EMPTY", 64},
+      {"create --format 4 " + archive + " " + folder + "/EMPTY", 64},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(RunPak(c.arguments).status, c.status) << c.arguments;
+    EXPECT_FALSE(std::filesystem::exists(archive)) << c.arguments;
+  }
+  // An existing archive is replaced only with --force; no temporary file is left.
+  ASSERT_EQ(RunPak("create " + archive + " " + folder + "/EMPTY").status, 0);
+  EXPECT_EQ(RunPak("create " + archive + " " + folder + "/SCRIPT.TXT").status, 2);
+  EXPECT_EQ(RunPak("list " + archive).out.find("SCRIPT"), std::string::npos);
+  EXPECT_EQ(RunPak("create --force " + archive + " " + folder + "/SCRIPT.TXT").status, 0);
+  EXPECT_NE(RunPak("list " + archive).out.find("SCRIPT"), std::string::npos);
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    EXPECT_EQ(entry.path().filename().string().find("out.pak."), std::string::npos) << entry.path();
+  }
 }
 
 }  // namespace

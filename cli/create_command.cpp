@@ -1,0 +1,190 @@
+// pak create: a PAK archive from files, each entry stored with the chosen
+// method or, with auto, the smallest of None, Mariel and Cocotte.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "cocotte_encoder.h"
+#include "command.h"
+#include "listing.h"
+#include "main.h"
+#include "mariel_encoder.h"
+#include "pak_writer.h"
+#include "text.h"
+
+namespace {
+
+struct CreateOptions {
+  std::string archive;
+  std::vector<std::string> files;
+  std::string method = "auto";
+  int format = 3;
+  int level = 2;
+  bool force = false;
+};
+
+bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = std::strerror(errno);
+    return false;
+  }
+  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (in.bad()) {
+    error = "read failed";
+    return false;
+  }
+  return true;
+}
+
+std::int64_t StandardOffsetWest() {
+  tzset();
+  return timezone;
+}
+
+// Packs data with method; "auto" keeps the smallest of None, Mariel and
+// Cocotte (None on a tie, then Mariel, which decodes fastest).
+void Pack(const std::vector<std::uint8_t>& data, const CreateOptions& options, PakWriteEntry& entry) {
+  const std::string& method = options.method;
+  entry.unpackedSize = static_cast<std::uint32_t>(data.size());
+  if (method == "none" || method == "notcode") {
+    entry.method = method == "none" ? MethodNone : MethodNotCode;
+    entry.packed = data;
+    if (entry.method == MethodNotCode) {
+      for (std::uint8_t& byte : entry.packed) byte = static_cast<std::uint8_t>(~byte);
+    }
+    return;
+  }
+  if (method == "mariel" || method == "auto") {
+    MarielEncodeOptions mariel;
+    mariel.level = options.level;
+    entry.method = MethodMariel;
+    entry.packed = EncodeMariel(data, mariel);
+  }
+  if (method == "cocotte" || method == "auto") {
+    std::vector<std::uint8_t> packed = EncodeCocotte(data);
+    if (method == "cocotte" || packed.size() < entry.packed.size()) {
+      entry.method = MethodCocotte;
+      entry.packed = std::move(packed);
+    }
+  }
+  if (method == "auto" && entry.packed.size() >= data.size()) {
+    entry.method = MethodNone;
+    entry.packed = data;
+  }
+}
+
+// Writes bytes to a new temporary file beside path and renames it into
+// place, so that an interrupted run leaves no half archive. Without force
+// an existing path is kept.
+bool WriteArchive(const std::string& path, const std::vector<std::uint8_t>& bytes, bool force, std::string& error) {
+  std::string temporary = path + ".XXXXXX";
+  const int descriptor = mkstemp(temporary.data());
+  if (descriptor < 0) {
+    error = std::strerror(errno);
+    return false;
+  }
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t written = write(descriptor, bytes.data() + done, bytes.size() - done);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) break;
+    done += static_cast<std::size_t>(written);
+  }
+  fchmod(descriptor, 0644);
+  const bool closed = close(descriptor) == 0;
+  if (done != bytes.size() || !closed) {
+    error = "write failed";
+    unlink(temporary.c_str());
+    return false;
+  }
+  // link() refuses an existing name: the check and the creation are one step.
+  const bool placed = force ? rename(temporary.c_str(), path.c_str()) == 0 : link(temporary.c_str(), path.c_str()) == 0;
+  if (!placed) error = errno == EEXIST ? "exists (use --force to replace it)" : std::strerror(errno);
+  unlink(temporary.c_str());
+  return placed;
+}
+
+int RunCreate(const CreateOptions& options) {
+  if (!options.force && std::filesystem::exists(std::filesystem::symlink_status(options.archive))) {
+    return Fail(options.archive, "exists (use --force to replace it)", kExitData);
+  }
+  const std::int64_t offsetWest = StandardOffsetWest();
+  std::vector<PakWriteEntry> entries;
+  std::set<std::string> names;
+  std::uint64_t unpackedTotal = 0;
+  for (const std::string& file : options.files) {
+    const std::string leaf = std::filesystem::path(file).filename().string();
+    const std::optional<std::string> raw = Utf8ToCp932(leaf);
+    if (!raw) return Fail(file, "the name has no code page 932 form", kExitData);
+    std::string why;
+    const std::optional<EntryNameFields> fields = SplitEntryName(*raw, why);
+    if (!fields) return Fail(file, "cannot be an entry name: " + why, kExitData);
+    if (!names.insert(*raw).second) return Fail(file, "a second entry of the same name", kExitData);
+
+    struct stat info;
+    if (stat(file.c_str(), &info) != 0) return Fail(file, std::strerror(errno), kExitData);
+    if (!S_ISREG(info.st_mode)) return Fail(file, "not a regular file", kExitData);
+    if (static_cast<std::uint64_t>(info.st_size) > INT32_MAX) return Fail(file, "larger than 2 GiB", kExitData);
+    std::vector<std::uint8_t> data;
+    std::string error;
+    if (!ReadWholeFile(file, data, error)) return Fail(file, error, kExitData);
+
+    PakWriteEntry entry;
+    entry.name = fields->name;
+    entry.extension = fields->extension;
+    if (options.format == 3) entry.fileTime = FileTimeOfLocal(info.st_mtime, offsetWest);
+    Pack(data, options, entry);
+    unpackedTotal += data.size();
+    entries.push_back(std::move(entry));
+  }
+
+  std::vector<std::uint8_t> bytes;
+  try {
+    bytes = WritePak(options.format, entries);
+  } catch (const std::length_error& error) {
+    return Fail(options.archive, error.what(), kExitData);
+  }
+  std::string error;
+  if (!WriteArchive(options.archive, bytes, options.force, error)) return Fail(options.archive, error, kExitData);
+  std::map<std::string, int> methods;
+  for (const PakWriteEntry& entry : entries) ++methods[MethodNameOf(entry.method)];
+  std::cerr << "pak: created " << options.archive << ": " << entries.size() << " entries (";
+  const char* separator = "";
+  for (const auto& [method, count] : methods) {
+    std::cerr << separator << count << " " << method;
+    separator = ", ";
+  }
+  std::cerr << "), " << unpackedTotal << " bytes in " << bytes.size() << " bytes\n";
+  return kExitOk;
+}
+
+}  // namespace
+
+Command AddCreateCommand(CLI::App& app) {
+  auto options = std::make_shared<CreateOptions>();
+  CLI::App* parser = app.add_subcommand("create", "Create an archive from files (entry names: the file names)");
+  parser->alias("c");
+  parser->add_option("ARCHIVE", options->archive, "Archive to write")->required();
+  parser->add_option("FILE", options->files, "Files to store, in this order")->required();
+  parser->add_option("--method", options->method, "Storage method (auto: the smallest of none, mariel, cocotte)")
+      ->check(CLI::IsMember({"auto", "none", "mariel", "cocotte", "notcode"}));
+  parser->add_option("--format", options->format, "Archive version (3 stores file times)")
+      ->check(CLI::IsMember({2, 3}));
+  parser->add_option("--level", options->level, "Mariel effort: 1 greedy, 2 lazy, 3 smallest")->check(CLI::Range(1, 9));
+  parser->add_flag("--force", options->force, "Replace an existing archive");
+  return {parser, [options] { return RunCreate(*options); }};
+}
