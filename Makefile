@@ -1,6 +1,6 @@
 # The two set-up commands of README.md.
 .PHONY: demo test
 demo:
-	scripts/demo.sh
+	bash scripts/demo.sh
 test:
-	scripts/test.sh
+	bash scripts/test.sh

@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/setup.sh native
+bash scripts/setup.sh native
 cmake --preset release >/dev/null
 cmake --build --preset release --target pak >/dev/null
 

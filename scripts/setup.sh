@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build needs. "native": compilers and the
-# libraries of the native build; "all" (default): also the i686 Windows
+# Installs the Debian packages the build needs. "native": compilers (clang
+# with its fuzzer runtime for fuzz/) and the libraries of the native build;
+# "all" (default): also the i686 Windows
 # cross compilers and 32-bit Wine for the Windows modules and their tests.
 # As root it runs apt-get; otherwise it prints the exact command and stops.
 set -euo pipefail
 
 profile=${1:-all}
 native=(cmake make g++ pkg-config python3 libgtest-dev googletest libgmock-dev libbenchmark-dev
-        libcli11-dev libpng-dev libdivsufsort-dev)
+        libcli11-dev libpng-dev libdivsufsort-dev clang libclang-rt-14-dev)
 windows=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386)
 
 packages=("${native[@]}")

@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/setup.sh all
+bash scripts/setup.sh all
 
 marker=build/win32/.wine-stage-passed
 rm -f "$marker"
