@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "host.h"
+#include "module_suite.h"
 #include "listing.h"
 #include "pak_builder.h"
 
@@ -27,28 +28,17 @@ std::vector<std::uint8_t> Shifted(const std::vector<std::uint8_t>& archive) {
   return bytes;
 }
 
-class PakExports : public testing::Test {
+class PakExports : public ModuleSuite {
  protected:
-  static void SetUpTestSuite() {
-    module_ = new Module(PAKREAD_MODULE);
-    ASSERT_TRUE(module_->Loaded()) << PAKREAD_MODULE;
-  }
-  static void TearDownTestSuite() {
-    delete module_;
-    module_ = nullptr;
-  }
+  static void SetUpTestSuite() { LoadModule(PAKREAD_MODULE); }
+  static void TearDownTestSuite() { UnloadModule(); }
   void SetUp() override {
-    ASSERT_NE(module_, nullptr);
+    ModuleSuite::SetUp();
     getPluginInfo = module_->Get<GetPluginInfoFn>("GetPluginInfo");
     isSupported = module_->Get<IsSupportedFn>("IsSupported");
     getArchiveInfo = module_->Get<GetArchiveInfoFn>("GetArchiveInfo");
     getFileInfo = module_->Get<GetFileInfoFn>("GetFileInfo");
     ASSERT_TRUE(getPluginInfo && isSupported && getArchiveInfo && getFileInfo);
-    folder = TestFolder(testing::UnitTest::GetInstance()->current_test_info()->name());
-    handlesBefore = OpenHandleCount();
-  }
-  void TearDown() override {
-    EXPECT_EQ(OpenHandleCount(), handlesBefore) << "a handle was left open";
   }
 
   // Three version 2 entries, directory after the data.
@@ -66,16 +56,11 @@ class PakExports : public testing::Test {
     return path;
   }
 
-  static Module* module_;
   GetPluginInfoFn getPluginInfo = nullptr;
   IsSupportedFn isSupported = nullptr;
   GetArchiveInfoFn getArchiveInfo = nullptr;
   GetFileInfoFn getFileInfo = nullptr;
-  std::string folder;
-  int handlesBefore = 0;
 };
-
-Module* PakExports::module_ = nullptr;
 
 TEST_F(PakExports, GetPluginInfo) {
   char buffer[80];

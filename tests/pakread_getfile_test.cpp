@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "host.h"
+#include "module_suite.h"
 #include "pak_builder.h"
 #include "progress_recorder.h"
 
@@ -79,46 +80,31 @@ std::vector<Sample> Samples() {
   };
 }
 
-class GetFileExport : public testing::Test {
+class GetFileExport : public ModuleSuite {
  protected:
-  static void SetUpTestSuite() {
-    module_ = new Module(PAKREAD_MODULE);
-    ASSERT_TRUE(module_->Loaded()) << PAKREAD_MODULE;
-  }
-  static void TearDownTestSuite() {
-    delete module_;
-    module_ = nullptr;
-  }
+  static void SetUpTestSuite() { LoadModule(PAKREAD_MODULE); }
+  static void TearDownTestSuite() { UnloadModule(); }
   void SetUp() override {
-    ASSERT_NE(module_, nullptr);
+    ModuleSuite::SetUp();
     getFile = module_->Get<GetFileFn>("GetFile");
     ASSERT_NE(getFile, nullptr);
-    folder = TestFolder(testing::UnitTest::GetInstance()->current_test_info()->name());
     PakBuilder builder(3);
     for (const Sample& sample : samples) builder.Add(sample.entry);
     for (std::size_t i = 0; i < samples.size(); ++i) positions.push_back(static_cast<std::int32_t>(builder.PositionOf(i)));
     archive = HostPath(folder, "archive.pak");
     WriteFileBytes(archive, builder.Build());
     Reporter();
-    handlesBefore = OpenHandleCount();
-  }
-  void TearDown() override {
-    EXPECT_EQ(OpenHandleCount(), handlesBefore) << "a handle was left open";
   }
 
   std::int32_t ToMemory(std::int32_t position, HostBlock* block, std::uint32_t flag = 0x100) {
     return getFile(archive.c_str(), position, reinterpret_cast<char*>(block), flag, Record, recorder.userData);
   }
 
-  static Module* module_;
   GetFileFn getFile = nullptr;
   const std::vector<Sample> samples = Samples();
   std::vector<std::int32_t> positions;
-  std::string folder, archive;
-  int handlesBefore = 0;
+  std::string archive;
 };
-
-Module* GetFileExport::module_ = nullptr;
 
 TEST_F(GetFileExport, EveryCaseToMemoryAndToAFile) {
   for (std::size_t i = 0; i < samples.size(); ++i) {
