@@ -1,10 +1,13 @@
 #include "archive.h"
 
+#include <new>
+
 #include "command.h"
 #include "extract.h"
+#include "names.h"
 #include "text.h"
 
-int Archive::Open(const std::string& path, std::uint32_t offset) {
+int Archive::Open(const std::string& path, std::uint32_t offset, const std::string& encoding) {
   path_ = path;
   std::string error;
   if (!file_.Open(path, error)) return Fail(path, error, kExitData);
@@ -20,14 +23,16 @@ int Archive::Open(const std::string& path, std::uint32_t offset) {
   }
   const std::optional<PakDirectory> directory = OpenDirectory(start, available);
   if (!directory) return Fail(path, "broken archive: the directory lies outside the file", kExitData);
+  directory_ = *directory;
   input_.base = start;
   input_.size = available;
   entries_.reserve(static_cast<std::size_t>(directory->header.entryCount));
   for (std::int32_t i = 0; i < directory->header.entryCount; ++i) {
     ArchiveEntry entry;
-    FillRecord(entry.record, CopyEntry(*directory, i), *directory, i);
+    entry.fields = CopyEntry(*directory, i);
+    FillRecord(entry.record, entry.fields, *directory, i);
     entry.rawName = entry.record.fileName;
-    entry.name = Cp932ToUtf8(entry.rawName);
+    entry.name = DecodeNameEscaped(entry.rawName, encoding);
     entries_.push_back(std::move(entry));
   }
   return kExitOk;
@@ -37,7 +42,17 @@ ResultCode Archive::Extract(const ArchiveEntry& entry, HLOCAL* block, ProgressCa
                             std::int32_t userData) const {
   InputSource input = input_;
   input.argument = static_cast<std::int32_t>(entry.record.position);
-  return ExtractEntry(input, path_.c_str(), block, callback, userData);
+  // The decoders throw ESpiError (Aborted from the callback, BrokenData,
+  // OutOfMemory) past ExtractEntry, which has freed the block by then.
+  try {
+    return ExtractEntry(input, path_.c_str(), block, callback, userData);
+  } catch (const ESpiError& error) {
+    *block = nullptr;
+    return static_cast<ResultCode>(error.code);
+  } catch (const std::bad_alloc&) {
+    *block = nullptr;
+    return OutOfMemory;
+  }
 }
 
 const char* ResultText(ResultCode code) {

@@ -14,6 +14,7 @@ constexpr int kExitWarnings = 1;
 constexpr int kExitData = 2;
 constexpr int kExitNotFormat = 3;
 constexpr int kExitUsage = 64;
+constexpr int kExitInterrupted = 130;
 
 struct Command {
   CLI::App* parser = nullptr;
@@ -29,3 +30,5 @@ Command AddTestCommand(CLI::App& app);
 Command AddCatCommand(CLI::App& app);
 Command AddCreateCommand(CLI::App& app);
 Command AddImageCommand(CLI::App& app);
+Command AddRepackCommand(CLI::App& app);
+Command AddIdentifyCommand(CLI::App& app);

@@ -1,6 +1,7 @@
 // pak create: a PAK archive from files, each entry stored with the chosen
 // method or, with auto, the smallest of None, Mariel and Cocotte.
 #include <fcntl.h>
+#include <fnmatch.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,6 +32,7 @@ struct CreateOptions {
   std::string archive;
   std::vector<std::string> files;
   std::string method = "auto";
+  std::vector<std::string> methodFor;  // PATTERN=METHOD, first match wins
   int format = 3;
   int level = 2;
   bool force = false;
@@ -57,8 +59,8 @@ std::int64_t StandardOffsetWest() {
 
 // Packs data with method; "auto" keeps the smallest of None, Mariel and
 // Cocotte (None on a tie, then Mariel, which decodes fastest).
-void Pack(const std::vector<std::uint8_t>& data, const CreateOptions& options, PakWriteEntry& entry) {
-  const std::string& method = options.method;
+void Pack(const std::vector<std::uint8_t>& data, const CreateOptions& options, const std::string& method,
+          PakWriteEntry& entry) {
   entry.unpackedSize = static_cast<std::uint32_t>(data.size());
   if (method == "none" || method == "notcode") {
     entry.method = method == "none" ? MethodNone : MethodNotCode;
@@ -85,6 +87,16 @@ void Pack(const std::vector<std::uint8_t>& data, const CreateOptions& options, P
     entry.method = MethodNone;
     entry.packed = data;
   }
+}
+
+// The method of the first --method-for rule whose pattern matches the file's
+// name (fnmatch), else --method.
+std::string MethodFor(const CreateOptions& options, const std::string& leaf) {
+  for (const std::string& rule : options.methodFor) {
+    const std::size_t equals = rule.rfind('=');
+    if (fnmatch(rule.substr(0, equals).c_str(), leaf.c_str(), 0) == 0) return rule.substr(equals + 1);
+  }
+  return options.method;
 }
 
 // Writes bytes to a new temporary file beside path and renames it into
@@ -147,7 +159,7 @@ int RunCreate(const CreateOptions& options) {
     entry.name = fields->name;
     entry.extension = fields->extension;
     if (options.format == 3) entry.fileTime = FileTimeOfLocal(info.st_mtime, offsetWest);
-    Pack(data, options, entry);
+    Pack(data, options, MethodFor(options, leaf), entry);
     unpackedTotal += data.size();
     entries.push_back(std::move(entry));
   }
@@ -182,6 +194,18 @@ Command AddCreateCommand(CLI::App& app) {
   parser->add_option("FILE", options->files, "Files to store, in this order")->required();
   parser->add_option("--method", options->method, "Storage method (auto: the smallest of none, mariel, cocotte)")
       ->check(CLI::IsMember({"auto", "none", "mariel", "cocotte", "notcode"}));
+  parser->add_option("--method-for", options->methodFor,
+                     "PATTERN=METHOD: files whose name matches PATTERN use METHOD (repeatable; first match wins)")
+      ->allow_extra_args(false)
+      ->check([](const std::string& rule) -> std::string {
+        const std::size_t equals = rule.rfind('=');
+        if (equals == std::string::npos || equals == 0) return "expected PATTERN=METHOD";
+        const std::string method = rule.substr(equals + 1);
+        for (const char* known : {"auto", "none", "mariel", "cocotte", "notcode"}) {
+          if (method == known) return "";
+        }
+        return "unknown method " + method;
+      });
   parser->add_option("--format", options->format, "Archive version (3 stores file times)")
       ->check(CLI::IsMember({2, 3}));
   parser->add_option("--level", options->level, "Mariel effort: 1 greedy, 2 lazy, 3 smallest")->check(CLI::Range(1, 9));

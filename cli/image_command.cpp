@@ -1,12 +1,9 @@
 // pak image: a WBM image to an 8-bit indexed PNG, or to the plug-in's own
 // bitmap as a .bmp file.
-#include <png.h>
-
 #include <algorithm>
 #include <bit>
 #include <cctype>
 #include <cerrno>
-#include <csetjmp>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -18,6 +15,7 @@
 #include "bytes.h"
 #include "command.h"
 #include "mapped_file.h"
+#include "png_output.h"
 #include "wbm.h"
 
 // The .bmp file holds the host blocks as they lie in memory.
@@ -26,7 +24,8 @@ static_assert(std::endian::native == std::endian::little);
 namespace {
 
 struct ImageOptions {
-  std::string image;
+  std::vector<std::string> images;
+  std::string image;  // the one being converted
   std::string output;
   std::string palette;
   std::uint32_t offset = 0;
@@ -96,50 +95,6 @@ bool LoadColors(const ImageOptions& options, RGBQUAD (&colors)[kPaletteEntries])
   return true;
 }
 
-struct PngError {
-  char message[256] = "libpng failed";
-};
-
-[[noreturn]] void OnPngError(png_structp png, png_const_charp message) {
-  auto* error = static_cast<PngError*>(png_get_error_ptr(png));
-  std::snprintf(error->message, sizeof error->message, "%s", message);
-  png_longjmp(png, 1);
-}
-
-void OnPngWarning(png_structp, png_const_charp) {}
-
-// An 8-bit palette PNG: the 256 colours as PLTE, the pixel bytes as indices,
-// top row first. libpng reports errors by longjmp, so nothing with a
-// destructor lives in this frame.
-bool WritePng(std::FILE* out, const WbmImage& image, const RGBQUAD (&colors)[kPaletteEntries], PngError& error) {
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &error, OnPngError, OnPngWarning);
-  if (png == nullptr) return false;
-  png_infop info = png_create_info_struct(png);
-  if (info == nullptr) {
-    png_destroy_write_struct(&png, nullptr);
-    return false;
-  }
-  png_color palette[kPaletteEntries];
-  for (std::size_t n = 0; n < kPaletteEntries; ++n) {
-    palette[n] = {colors[n].rgbRed, colors[n].rgbGreen, colors[n].rgbBlue};
-  }
-  if (setjmp(png_jmpbuf(png)) != 0) {
-    png_destroy_write_struct(&png, &info);
-    return false;
-  }
-  png_init_io(png, out);
-  png_set_IHDR(png, info, image.header.width, image.header.height, 8, PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_set_PLTE(png, info, palette, static_cast<int>(kPaletteEntries));
-  png_write_info(png, info);
-  for (std::size_t row = 0; row < image.header.height; ++row) {
-    png_write_row(png, image.pixels.data() + row * image.header.width);
-  }
-  png_write_end(png, nullptr);
-  png_destroy_write_struct(&png, &info);
-  return true;
-}
-
 // The 14-byte file header, then the bitmap-information block and the pixel
 // block exactly as the plug-in builds them for the host.
 bool WriteBmp(std::FILE* out, const WbmImage& image, const RGBQUAD (&colors)[kPaletteEntries]) {
@@ -178,8 +133,7 @@ int RunImage(const ImageOptions& options) {
   if (result != Success) return Fail(options.image, "broken image: the file ends inside it", kExitData);
 
   const bool bmp = !options.output.empty() && EndsWithBmp(options.output);
-  const std::string output =
-      options.output.empty() ? std::filesystem::path(options.image).replace_extension(".png").string() : options.output;
+  const std::string output = options.output;
   if (!bmp && (image.header.width == 0 || image.header.height == 0)) {
     return Fail(options.image,
                 "a PNG cannot hold an image of " + std::to_string(image.header.width) + " x " +
@@ -194,11 +148,12 @@ int RunImage(const ImageOptions& options) {
   RGBQUAD colors[kPaletteEntries];
   if (!LoadColors(options, colors)) return kExitData;
 
+  std::vector<std::uint8_t> png;
+  if (!bmp && !EncodePng(image, colors, png, error)) return Fail(output, error, kExitData);
   std::FILE* out = std::fopen(output.c_str(), "wb");
   if (out == nullptr) return Fail(output, std::strerror(errno), kExitData);
-  PngError pngError;
-  bool written = bmp ? WriteBmp(out, image, colors) : WritePng(out, image, colors, pngError);
-  if (!written) error = bmp ? std::strerror(errno) : pngError.message;
+  bool written = bmp ? WriteBmp(out, image, colors) : std::fwrite(png.data(), 1, png.size(), out) == png.size();
+  if (!written) error = std::strerror(errno);
   if (std::fclose(out) != 0 && written) {
     written = false;
     error = std::strerror(errno);
@@ -210,17 +165,48 @@ int RunImage(const ImageOptions& options) {
   return kExitOk;
 }
 
+// Each image in turn. -o is the output file when one image is given and
+// -o does not name a folder (an existing one, or a path ending in '/');
+// otherwise a folder (created) that receives STEM.png per image. Without
+// -o each PNG lands beside its image. The status is the worst of all.
+int RunImages(const ImageOptions& given) {
+  const std::string& target = given.output;
+  const bool toFolder = !target.empty() && (given.images.size() > 1 || target.back() == '/' ||
+                                            std::filesystem::is_directory(target));
+  if (toFolder) {
+    std::error_code created;
+    std::filesystem::create_directories(target, created);
+    if (created) return Fail(target, created.message(), kExitData);
+  }
+  int worst = kExitOk;
+  for (const std::string& image : given.images) {
+    ImageOptions options = given;
+    options.image = image;
+    const std::filesystem::path png = std::filesystem::path(image).filename().replace_extension(".png");
+    if (toFolder) {
+      options.output = (std::filesystem::path(target) / png).string();
+    } else if (target.empty()) {
+      options.output = std::filesystem::path(image).replace_extension(".png").string();
+    }
+    const int status = RunImage(options);
+    if (status == kExitUsage) return status;
+    worst = std::max(worst, status);
+  }
+  return worst;
+}
+
 }  // namespace
 
 Command AddImageCommand(CLI::App& app) {
   auto options = std::make_shared<ImageOptions>();
-  CLI::App* parser = app.add_subcommand("image", "Convert a WBM image to an indexed PNG, or to a .bmp");
-  parser->add_option("IMAGE", options->image, "WBM image")->required();
+  CLI::App* parser = app.add_subcommand("image", "Convert WBM images to indexed PNGs (or one to a .bmp)");
+  parser->add_option("IMAGE", options->images, "WBM images")->required();
   parser->add_option("-o,--output", options->output,
-                     "Output file (default: IMAGE with .png); a name ending in .bmp writes the plug-in's bitmap");
+                     "Output folder, or with one image the output file (default: beside each image, .png); a "
+                     "file name ending in .bmp writes the plug-in's bitmap");
   parser->add_option("--palette", options->palette,
                      "Colour table (first 768 bytes: red, green, blue per entry); default: the first .act file in "
                      "the image's folder, else a grey ramp");
   parser->add_option("--offset", options->offset, "Byte offset of the image within the file");
-  return {parser, [options] { return RunImage(*options); }};
+  return {parser, [options] { return RunImages(*options); }};
 }

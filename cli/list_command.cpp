@@ -1,4 +1,6 @@
 // pak list: the entries of an archive as a table or as JSON.
+#include <fnmatch.h>
+
 #include <cstdio>
 #include <ctime>
 #include <iostream>
@@ -8,12 +10,15 @@
 #include "listing.h"
 #include "main.h"
 #include "mapped_file.h"
+#include "names.h"
 #include "text.h"
 
 namespace {
 
 struct ListOptions {
   std::string archive;
+  std::vector<std::string> patterns;
+  std::string encoding = "CP932";
   std::uint32_t offset = 0;
   bool json = false;
 };
@@ -48,19 +53,28 @@ int RunList(const ListOptions& options) {
   if (!directory) return Fail(options.archive, "broken archive: the directory lies outside the file", kExitData);
 
   if (options.json) std::cout << "[";
+  // Patterns match the names as extract writes them (undecodable bytes and
+  // '%' as %XX), or the raw name exactly.
+  std::size_t shown = 0;
   for (std::int32_t i = 0; i < directory->header.entryCount; ++i) {
     FileInfoRecord record;
     FillRecord(record, CopyEntry(*directory, i), *directory, i);
     const std::string_view rawName(record.fileName);
-    const std::string name = Cp932ToUtf8(rawName);
+    const std::string escaped = DecodeNameEscaped(rawName, options.encoding);
+    bool match = options.patterns.empty();
+    for (const std::string& pattern : options.patterns) {
+      match = match || pattern == rawName || fnmatch(pattern.c_str(), escaped.c_str(), FNM_NOESCAPE) == 0;
+    }
+    if (!match) continue;
+    const std::string name = options.encoding == "CP932" ? Cp932ToUtf8(rawName) : escaped;
     if (options.json) {
-      std::cout << (i == 0 ? "\n" : ",\n") << "  {\"name_hex\": " << JsonString(HexOf(rawName))
+      std::cout << (shown++ == 0 ? "\n" : ",\n") << "  {\"name_hex\": " << JsonString(HexOf(rawName))
                 << ", \"name\": " << JsonString(name) << ", \"method\": " << JsonString(record.methodName)
                 << ", \"position\": " << record.position << ", \"packed_size\": " << record.packedSize
                 << ", \"unpacked_size\": " << record.unpackedSize << ", \"timestamp\": " << record.timestamp
                 << ", \"aux_value\": " << record.auxValue << "}";
     } else {
-      if (i == 0) {
+      if (shown++ == 0) {
         std::printf("%-26s %-8s %12s %12s %-19s %10s\n", "name", "method", "packed", "unpacked", "time",
                     "position");
       }
@@ -69,7 +83,7 @@ int RunList(const ListOptions& options) {
                   record.position);
     }
   }
-  if (options.json) std::cout << (directory->header.entryCount == 0 ? "]\n" : "\n]\n");
+  if (options.json) std::cout << (shown == 0 ? "]\n" : "\n]\n");
   std::cout.flush();
   return 0;
 }
@@ -81,6 +95,8 @@ Command AddListCommand(CLI::App& app) {
   CLI::App* parser = app.add_subcommand("list", "List the entries of an archive");
   parser->alias("l");
   parser->add_option("ARCHIVE", options->archive, "PAK archive")->required();
+  parser->add_option("PATTERN", options->patterns, "Glob patterns over the decoded names; all entries when none");
+  parser->add_option("--name-encoding", options->encoding, "Code page of the entry names (iconv name)");
   parser->add_option("--offset", options->offset, "Byte offset of the archive within the file");
   parser->add_flag("--json", options->json, "Print a JSON array instead of a table");
   return {parser, [options] { return RunList(*options); }};

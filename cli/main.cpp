@@ -15,8 +15,8 @@ int main(int argc, char** argv) {
   CLI::App app{"pak: read PAK archives of the KOGADO engine"};
   app.require_subcommand(1);
   app.footer(
-      "Exit status: 0 done; 1 done with warnings; 2 a data or I/O error; 3 the input is not of this format; "
-      "64 usage error.");
+      "Exit status: 0 all done; 1 finished with warnings (files skipped, names escaped or refused); 2 a data or "
+      "I/O error in at least one entry; 3 the input is not of this format; 64 usage error; 130 interrupted.");
 
   const std::vector<Command> commands = {
       AddListCommand(app),
@@ -25,6 +25,8 @@ int main(int argc, char** argv) {
       AddCatCommand(app),
       AddCreateCommand(app),
       AddImageCommand(app),
+      AddRepackCommand(app),
+      AddIdentifyCommand(app),
   };
 
   try {
@@ -41,6 +43,10 @@ int main(int argc, char** argv) {
     for (const Command& command : commands) {
       if (command.parser->parsed()) return command.run();
     }
+  } catch (const std::invalid_argument& error) {
+    // An option value found wrong only when used (e.g. an unknown encoding).
+    std::cerr << "pak: " << error.what() << "\n";
+    return kExitUsage;
   } catch (const std::exception& error) {
     std::cerr << "pak: " << error.what() << "\n";
     return kExitData;

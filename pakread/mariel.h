@@ -45,3 +45,10 @@ void CopyBackReference(std::uint8_t* target, std::int32_t distance, std::int32_t
 // output[0, unpackedSize), whatever the bytes say.
 bool UnpackMariel(std::uint8_t* output, const std::uint8_t* packed, std::int32_t unpackedSize,
                   std::int32_t packedSize, ProgressReporter reporter);
+
+// The plain decoder: one item and one byte at a time, every read checked,
+// back-references through CopyBackReference. UnpackMariel gives the same
+// answer, the same reports, the same exception and the same output bytes
+// for every input; the tests compare the two. Not used by the module.
+bool UnpackMarielPlain(std::uint8_t* output, const std::uint8_t* packed, std::int32_t unpackedSize,
+                       std::int32_t packedSize, ProgressReporter reporter);

@@ -1,70 +1,86 @@
 #!/usr/bin/env python3
-"""Writes samples/sample.pak: a small version 3 archive with one entry of
-each storage method, Japanese and English names and texts (names and the
-Japanese text in code page 932), and file times.
+"""Writes samples/sample.pak with `pak create`: a version 3 archive of
+sample files written for this project, one storage method per file chosen
+with --method-for, so that all four methods appear:
 
-The Mariel and Cocotte entries are small hand-made streams:
-  ABC.TXT     Mariel: flag word 0x10000000, literals a b c, then token 0x52
-              (length code 5 -> 6 bytes, distance code 2 -> 3 bytes back)
-  BANANA.TXT  Cocotte: one stored block; after move-to-front the symbols are
-              the primary index 3 and the last column "annb" + "aa"
-  AAAA.BIN    Cocotte: one range-coded block of 100 bytes of 'a'
+  README.TXT   None     English text
+  見本.TXT     NotCode  Japanese text in code page 932
+  説明.TXT     Mariel   Japanese and English text in code page 932
+  表.TXT       Cocotte  a name whose second byte is 0x5C (表 = 95 5C)
+  SCENE.WBM    Mariel   a 96 x 64 WBM image of palette indices
+  SCENE.ACT    None     its colour table (256 x red, green, blue)
 
-Run: python3 samples/make_sample.py [OUT]
+File times are fixed and read in UTC, so the archive is the same on every
+machine.
+
+Run: python3 samples/make_sample.py PAK [OUT]
+  PAK  the built pak tool (e.g. build/release/cli/pak)
+  OUT  default samples/sample.pak
 """
+import calendar
+import os
 import struct
+import subprocess
 import sys
-
-
-def filetime(year, month, day, hour, minute, second):
-    import datetime
-    delta = datetime.datetime(year, month, day, hour, minute, second) - datetime.datetime(1601, 1, 1)
-    return (delta.days * 86400 + delta.seconds) * 10_000_000
-
-
-def name_fields(name):
-    raw = name.encode("cp932")
-    stem, _, ext = raw.rpartition(b".") if b"." in raw else (raw, b"", b"")
-    assert len(stem) <= 21 and len(ext) <= 3, name
-    return stem.ljust(21, b"\0") + ext.ljust(3, b"\0")
-
+import tempfile
 
 ENGLISH = (b"This archive was made for the pak tool's demo.\r\n"
-           b"Every entry uses another storage method.\r\n")
-JAPANESE = "この書庫は pak ツールの見本です。\r\n名前も中身もコードページ 932 です。\r\n".encode("cp932")
+           b"Every storage method appears once at least; the names are in code page 932.\r\n")
+MIHON = "この書庫は pak ツールの見本です。\r\n名前も中身もコードページ 932 です。\r\n".encode("cp932")
+SETSUMEI = ("説明: 展開すると、画像は PNG にも変換されます。\r\n"
+            "Extracting with --images png also converts the image to PNG.\r\n" * 8).encode("cp932")
+HYOU = ("表の名前の二バイト目は 0x5C です。\r\n"
+        "The second byte of this file's name is 0x5C, a backslash on its own.\r\n" * 4).encode("cp932")
 
-MARIEL_ABC = bytes.fromhex("00000010616263 52".replace(" ", ""))
-COCOTTE_BANANA = bytes.fromhex("0C00060003016E0063630000")
-COCOTTE_A100 = bytes.fromhex("17006400001B4CF1EC000000000000000000196C000013")
 
-# (name, method, stored bytes, unpacked size, aux value or None, file time)
-ENTRIES = [
-    ("README.TXT", 0, ENGLISH, len(ENGLISH), None, filetime(2026, 12, 11, 9, 0, 0)),
-    ("見本.TXT", 3, bytes(b ^ 0xFF for b in JAPANESE), len(JAPANESE), 932, filetime(2026, 12, 11, 9, 30, 0)),
-    ("ABC.TXT", 1, MARIEL_ABC, 9, None, filetime(2001, 9, 9, 12, 0, 0)),
-    ("BANANA.TXT", 2, COCOTTE_BANANA, 6, None, filetime(2001, 9, 9, 12, 0, 0)),
-    ("AAAA.BIN", 2, COCOTTE_A100, 100, None, 0),
+def wbm(width, height):
+    """'!WBM', width and height (uint16 LE), 4 header bytes, then the rows."""
+    pixels = bytearray()
+    for y in range(height):
+        for x in range(width):
+            ring = int(((x - width / 2) ** 2 + (y - height / 2) ** 2) ** 0.5) // 4
+            pixels.append((ring * 16 + (x // 8)) & 0xFF)
+    return b"!WBM" + struct.pack("<HHI", width, height, 0) + bytes(pixels)
+
+
+def colour_table():
+    table = bytearray()
+    for i in range(256):
+        table += bytes(((i * 5) & 0xFF, (i * 3 + 64) & 0xFF, (255 - i) & 0xFF))
+    return bytes(table)
+
+
+FILES = [  # (name, bytes, UTC time)
+    ("README.TXT", ENGLISH, (2026, 12, 11, 9, 0, 0)),
+    ("見本.TXT", MIHON, (2026, 12, 11, 9, 30, 0)),
+    ("説明.TXT", SETSUMEI, (2026, 12, 10, 18, 45, 0)),
+    ("表.TXT", HYOU, (2001, 9, 9, 12, 0, 0)),
+    ("SCENE.WBM", wbm(96, 64), (2026, 12, 1, 8, 0, 0)),
+    ("SCENE.ACT", colour_table(), (2026, 12, 1, 8, 0, 0)),
 ]
 
-
-def build():
-    data = b""
-    directory = b""
-    for name, method, stored, unpacked, aux, time in ENTRIES:
-        offset = len(data)
-        data += stored
-        directory += name_fields(name)
-        directory += struct.pack("<IIIBBH", offset, unpacked, len(stored), method,
-                                 0 if aux is None else 1, aux or 0)
-        directory += struct.pack("<Q", time)
-    header = b"HyPack\0" + bytes([3]) + struct.pack("<ii", len(data), len(ENTRIES))
-    return header + data + directory
+METHODS = ["README.TXT=none", "見本.TXT=notcode", "説明.TXT=mariel", "表.TXT=cocotte",
+           "*.WBM=mariel", "*.ACT=none"]
 
 
 def main():
-    out = sys.argv[1] if len(sys.argv) > 1 else "samples/sample.pak"
-    with open(out, "wb") as f:
-        f.write(build())
+    if len(sys.argv) < 2:
+        sys.exit(__doc__)
+    pak = sys.argv[1]
+    out = sys.argv[2] if len(sys.argv) > 2 else "samples/sample.pak"
+    with tempfile.TemporaryDirectory() as folder:
+        paths = []
+        for name, data, when in FILES:
+            path = os.path.join(folder, name)
+            with open(path, "wb") as f:
+                f.write(data)
+            seconds = calendar.timegm(when)
+            os.utime(path, (seconds, seconds))
+            paths.append(path)
+        command = [pak, "create", "--force", "--format", "3"]
+        for rule in METHODS:
+            command += ["--method-for", rule]
+        subprocess.run(command + [out] + paths, check=True, env=dict(os.environ, TZ="UTC"))
 
 
 if __name__ == "__main__":

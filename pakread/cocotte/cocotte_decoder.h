@@ -83,6 +83,12 @@ class CocotteDecoder {
   bool Decode(std::uint8_t* output, const std::uint8_t* packed, std::int32_t unpackedSize,
               std::int32_t packedSize, ProgressReporter reporter);
 
+  // Decode through the plain stages (DecodeSymbolsPlain, MtfDecodePlain,
+  // InverseBwtPlain). Decode gives the same answer, reports, exception and
+  // output bytes for every input; the tests compare the two.
+  bool DecodePlain(std::uint8_t* output, const std::uint8_t* packed, std::int32_t unpackedSize,
+                   std::int32_t packedSize, ProgressReporter reporter);
+
   // Range decoder. All arithmetic on low, range and scale is unsigned 32-bit
   // and wraps.
 
@@ -110,6 +116,17 @@ class CocotteDecoder {
   // symbolLimit (nothing is stored past out[symbolLimit - 1]).
   bool DecodeSymbols(std::uint8_t* out, const std::uint8_t* in, std::int32_t symbolLimit,
                      std::int32_t payloadSize);
+  // The same, one operation at a time through ReadByte, Normalize,
+  // DecodeFreq, FindSymbol, GetFrequency, DecodeUpdate and UpdateModel.
+  // DecodeSymbols leaves the same symbols, members and model and throws at
+  // the same point.
+  bool DecodeSymbolsPlain(std::uint8_t* out, const std::uint8_t* in, std::int32_t symbolLimit,
+                          std::int32_t payloadSize);
+
+  // The block loop of Decode (Plain false) and DecodePlain (Plain true).
+  template <bool Plain>
+  bool DecodeBlocks(std::uint8_t* output, const std::uint8_t* packed, std::int32_t unpackedSize,
+                    std::int32_t packedSize, ProgressReporter reporter);
 
   const std::uint8_t* inPtr = nullptr;  // next payload byte
   std::uint8_t* outPtr = nullptr;       // where the next symbol goes
@@ -134,6 +151,8 @@ void MtfReset(std::uint8_t* table);
 // Undoes move-to-front coding of count bytes in place: each byte is the
 // position of its value in table, which then moves to the front.
 void MtfDecode(std::uint8_t* table, std::uint8_t* buffer, std::int32_t count);
+// The same, one memmove per byte.
+void MtfDecodePlain(std::uint8_t* table, std::uint8_t* buffer, std::int32_t count);
 
 // Undoes the Burrows-Wheeler transform of the symbol sequence of count bytes
 // in buffer (primary index, then last column), writing count - 2 bytes to
@@ -141,3 +160,6 @@ void MtfDecode(std::uint8_t* table, std::uint8_t* buffer, std::int32_t count);
 // primary index is not below their number; then nothing is written.
 // REQUIRES: 2 <= count <= kMaxTransformBytes + 2.
 void InverseBwt(std::uint8_t* output, const std::uint8_t* buffer, std::int32_t count);
+// The same with separate tally, cursor and index tables: two loads per
+// output byte.
+void InverseBwtPlain(std::uint8_t* output, const std::uint8_t* buffer, std::int32_t count);
