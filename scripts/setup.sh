@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs. "native": compilers (clang
 # with its fuzzer runtime for fuzz/) and the libraries of the native build;
-# "all" (default): also the i686 Windows
-# cross compilers and 32-bit Wine for the Windows modules and their tests.
+# "all" (default): also the i686 Windows cross compilers and 32-bit Wine
+# for the Windows modules and their tests.
 # As root it runs apt-get; otherwise it prints the exact command and stops.
 set -euo pipefail
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds every preset and runs every test: native release, native with
-# AddressSanitizer and UndefinedBehaviorSanitizer, and the i686 Windows
-# modules with their tests under Wine. Warnings are errors.
+# AddressSanitizer and UndefinedBehaviorSanitizer, the eight-thread load
+# test under ThreadSanitizer (the whole suite there would take minutes), and
+# the i686 Windows modules with their tests under Wine. Warnings are errors.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,7 +11,7 @@ bash scripts/setup.sh all
 marker=build/win32/.wine-stage-passed
 rm -f "$marker"
 
-for preset in release sanitize win32; do
+for preset in release sanitize tsan win32; do
   echo "=== $preset"
   cmake --preset "$preset" -DPAK_WERROR=ON -DPAK_BUILD_TESTS=ON >/dev/null
   cmake --build --preset "$preset"

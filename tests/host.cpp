@@ -89,6 +89,24 @@ int OpenHandleCount() {
 #endif
 }
 
+long LiveBlockCount([[maybe_unused]] const Module& module) {
+#ifdef _WIN32
+  HANDLE heap = GetProcessHeap();
+  long busy = 0;
+  HeapLock(heap);
+  PROCESS_HEAP_ENTRY entry;
+  entry.lpData = nullptr;
+  while (HeapWalk(heap, &entry)) {
+    if ((entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0) ++busy;
+  }
+  HeapUnlock(heap);
+  return busy;
+#else
+  const auto count = module.Get<long (*)()>("PakLiveLocalBlocks");
+  return count == nullptr ? -1 : count();
+#endif
+}
+
 std::string TestFolder(const std::string& name) {
   const std::filesystem::path folder = std::filesystem::path(PAK_TEST_TMPDIR) / name;
   std::filesystem::remove_all(folder);

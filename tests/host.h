@@ -53,6 +53,13 @@ bool FileExists(const std::string& hostPath);
 // count on Windows. Compared before and after a call to find leaks.
 int OpenHandleCount();
 
+// Blocks the module's LocalAlloc handed out and LocalFree has not taken
+// back, compared before and after calls to find leaks: natively the count
+// kept by the module's own platform layer; on Windows the busy blocks of
+// the process heap, where LocalAlloc takes fixed blocks from (other users
+// of that heap must be at rest between the two counts).
+long LiveBlockCount(const Module& module);
+
 // A host's open handle to a file, for IsSupported.
 class HostFile {
  public:

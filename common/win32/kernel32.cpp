@@ -1,4 +1,5 @@
-// POSIX implementation of the kernel32 stand-in declared in windows.h.
+// POSIX implementation of the kernel32 stand-in declared in windows.h, and
+// its test hooks (fault_hooks.h).
 #include "windows.h"
 
 #include <dirent.h>
@@ -7,12 +8,29 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "fault_hooks.h"
+
 namespace {
+
+// Test hooks: per fault point the calls since it was last armed and the
+// call (counted from 1) that is to fail, 0 for none.
+std::atomic<unsigned> faultCalls[kPakFaultPoints];
+std::atomic<unsigned> faultAt[kPakFaultPoints];
+std::atomic<long> liveLocalBlocks{0};
+std::atomic<std::size_t> localAllocLimit{0};
+
+// Counts a call of point; true when it is the one armed to fail.
+bool FailsNow(PakFaultPoint point) {
+  const unsigned call = faultCalls[point].fetch_add(1, std::memory_order_relaxed) + 1;
+  const unsigned armed = faultAt[point].load(std::memory_order_relaxed);
+  return armed != 0 && call == armed;
+}
 
 // Local blocks carry their requested size in a header in front of the
 // address handed out; 16 bytes keep the block aligned for any scalar.
@@ -75,17 +93,40 @@ long PageSize() {
 
 extern "C" {
 
+void PakFailNthCall(int point, unsigned n) {
+  if (point < 0 || point >= kPakFaultPoints) return;
+  faultAt[point].store(0, std::memory_order_relaxed);
+  faultCalls[point].store(0, std::memory_order_relaxed);
+  faultAt[point].store(n, std::memory_order_relaxed);
+}
+
+unsigned PakCallCount(int point) {
+  if (point < 0 || point >= kPakFaultPoints) return 0;
+  return faultCalls[point].load(std::memory_order_relaxed);
+}
+
+long PakLiveLocalBlocks() { return liveLocalBlocks.load(std::memory_order_relaxed); }
+
+void PakLimitLocalAlloc(std::size_t bytes) { localAllocLimit.store(bytes, std::memory_order_relaxed); }
+
 HLOCAL LocalAlloc(UINT /*flags*/, SIZE_T bytes) {
+  if (FailsNow(PakFaultLocalAlloc)) return nullptr;
+  const std::size_t limit = localAllocLimit.load(std::memory_order_relaxed);
+  if (limit != 0 && bytes > limit) return nullptr;
   // Every block is fixed and zero-filled, which is all the modules ask for.
   if (bytes > SIZE_MAX - kLocalHeader) return nullptr;
   auto* raw = static_cast<unsigned char*>(std::calloc(1, kLocalHeader + bytes));
   if (raw == nullptr) return nullptr;
   std::memcpy(raw, &bytes, sizeof bytes);
+  liveLocalBlocks.fetch_add(1, std::memory_order_relaxed);
   return raw + kLocalHeader;
 }
 
 HLOCAL LocalFree(HLOCAL block) {
-  if (block != nullptr) std::free(static_cast<unsigned char*>(block) - kLocalHeader);
+  if (block != nullptr) {
+    std::free(static_cast<unsigned char*>(block) - kLocalHeader);
+    liveLocalBlocks.fetch_sub(1, std::memory_order_relaxed);
+  }
   return nullptr;
 }
 
@@ -99,6 +140,7 @@ SIZE_T LocalSize(HLOCAL block) {
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD /*shareMode*/,
                    LPSECURITY_ATTRIBUTES /*security*/, DWORD disposition,
                    DWORD /*attributes*/, HANDLE /*templateFile*/) {
+  if (FailsNow(PakFaultCreateFile)) return INVALID_HANDLE_VALUE;
   if (name == nullptr || *name == '\0') return INVALID_HANDLE_VALUE;
   int flags = O_CLOEXEC;
   const bool reads = (access & GENERIC_READ) != 0;
@@ -145,6 +187,7 @@ DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD moveM
 
 HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES /*security*/, DWORD /*protect*/,
                           DWORD /*sizeHigh*/, DWORD /*sizeLow*/, LPCSTR /*name*/) {
+  if (FailsNow(PakFaultCreateFileMapping)) return nullptr;
   // A mapping of the whole file; a mapping handle is a descriptor of its own,
   // so it outlives the file handle as on Windows.
   struct stat info;
@@ -159,6 +202,7 @@ HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES /*security*/, DWORD
 
 LPVOID MapViewOfFile(HANDLE mapping, DWORD /*access*/, DWORD /*offsetHigh*/,
                      DWORD /*offsetLow*/, SIZE_T /*bytes*/) {
+  if (FailsNow(PakFaultMapView)) return nullptr;
   // The view is preceded by one private page that records the length of the
   // whole reservation, so that UnmapViewOfFile needs nothing but the address.
   struct stat info;
@@ -202,6 +246,10 @@ BOOL DeleteFileA(LPCSTR name) {
 }
 
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD written, LPOVERLAPPED /*overlapped*/) {
+  if (FailsNow(PakFaultWriteFile)) {
+    if (written != nullptr) *written = 0;
+    return FALSE;
+  }
   DWORD done = 0;
   const auto* data = static_cast<const unsigned char*>(buffer);
   while (done < bytes) {
@@ -218,6 +266,10 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD written, LPOVER
 }
 
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytes, LPDWORD read, LPOVERLAPPED /*overlapped*/) {
+  if (FailsNow(PakFaultReadFile)) {
+    if (read != nullptr) *read = 0;
+    return FALSE;
+  }
   DWORD done = 0;
   auto* data = static_cast<unsigned char*>(buffer);
   while (done < bytes) {
