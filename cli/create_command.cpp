@@ -24,6 +24,7 @@
 #include "main.h"
 #include "mariel_encoder.h"
 #include "pak_writer.h"
+#include "safe_output.h"
 #include "text.h"
 
 namespace {
@@ -99,37 +100,6 @@ std::string MethodFor(const CreateOptions& options, const std::string& leaf) {
   return options.method;
 }
 
-// Writes bytes to a new temporary file beside path and renames it into
-// place, so that an interrupted run leaves no half archive. Without force
-// an existing path is kept.
-bool WriteArchive(const std::string& path, const std::vector<std::uint8_t>& bytes, bool force, std::string& error) {
-  std::string temporary = path + ".XXXXXX";
-  const int descriptor = mkstemp(temporary.data());
-  if (descriptor < 0) {
-    error = std::strerror(errno);
-    return false;
-  }
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t written = write(descriptor, bytes.data() + done, bytes.size() - done);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) break;
-    done += static_cast<std::size_t>(written);
-  }
-  fchmod(descriptor, 0644);
-  const bool closed = close(descriptor) == 0;
-  if (done != bytes.size() || !closed) {
-    error = "write failed";
-    unlink(temporary.c_str());
-    return false;
-  }
-  // link() refuses an existing name: the check and the creation are one step.
-  const bool placed = force ? rename(temporary.c_str(), path.c_str()) == 0 : link(temporary.c_str(), path.c_str()) == 0;
-  if (!placed) error = errno == EEXIST ? "exists (use --force to replace it)" : std::strerror(errno);
-  unlink(temporary.c_str());
-  return placed;
-}
-
 int RunCreate(const CreateOptions& options) {
   if (!options.force && std::filesystem::exists(std::filesystem::symlink_status(options.archive))) {
     return Fail(options.archive, "exists (use --force to replace it)", kExitData);
@@ -171,7 +141,7 @@ int RunCreate(const CreateOptions& options) {
     return Fail(options.archive, error.what(), kExitData);
   }
   std::string error;
-  if (!WriteArchive(options.archive, bytes, options.force, error)) return Fail(options.archive, error, kExitData);
+  if (!WriteFileAtomically(options.archive, bytes, options.force, error)) return Fail(options.archive, error, kExitData);
   std::map<std::string, int> methods;
   for (const PakWriteEntry& entry : entries) ++methods[MethodNameOf(entry.method)];
   std::cerr << "pak: created " << options.archive << ": " << entries.size() << " entries (";

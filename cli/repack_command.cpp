@@ -29,6 +29,7 @@
 #include "manifest.h"
 #include "mariel_encoder.h"
 #include "pak_writer.h"
+#include "safe_output.h"
 #include "text.h"
 
 namespace {
@@ -75,35 +76,6 @@ std::vector<std::uint8_t> Encode(std::uint8_t method, const std::vector<std::uin
     default:
       return data;
   }
-}
-
-// Writes bytes to a new temporary file beside path, then renames it into
-// place (link without force, so an existing file is never replaced).
-bool WriteOutput(const std::string& path, std::span<const std::uint8_t> bytes, bool force, std::string& error) {
-  std::string temporary = path + ".XXXXXX";
-  const int descriptor = mkstemp(temporary.data());
-  if (descriptor < 0) {
-    error = std::strerror(errno);
-    return false;
-  }
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t written = write(descriptor, bytes.data() + done, bytes.size() - done);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) break;
-    done += static_cast<std::size_t>(written);
-  }
-  fchmod(descriptor, 0644);
-  const bool closed = close(descriptor) == 0;
-  if (done != bytes.size() || !closed) {
-    error = "write failed";
-    unlink(temporary.c_str());
-    return false;
-  }
-  const bool placed = force ? rename(temporary.c_str(), path.c_str()) == 0 : link(temporary.c_str(), path.c_str()) == 0;
-  if (!placed) error = errno == EEXIST ? "exists (use --force to replace it)" : std::strerror(errno);
-  unlink(temporary.c_str());
-  return placed;
 }
 
 int RunRepack(const RepackOptions& options) {
@@ -184,7 +156,7 @@ int RunRepack(const RepackOptions& options) {
     }
     bytes = fresh;
   }
-  if (!WriteOutput(options.output, bytes, options.force, error)) return Fail(options.output, error, kExitData);
+  if (!WriteFileAtomically(options.output, bytes, options.force, error)) return Fail(options.output, error, kExitData);
   std::cerr << "pak: wrote " << options.output << ": " << entries.size() << " entries, " << changed << " changed"
             << (changed == 0 ? " (a copy of the original)" : "") << "\n";
   return kExitOk;

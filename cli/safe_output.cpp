@@ -151,3 +151,31 @@ WriteOutcome WriteBelow(int root, const std::vector<std::string>& components, st
   unlinkat(parent.get(), temporary.c_str(), 0);
   return outcome;
 }
+
+bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes, bool force, std::string& error) {
+  std::string temporary = path + ".XXXXXX";
+  const int descriptor = mkstemp(temporary.data());
+  if (descriptor < 0) {
+    error = std::strerror(errno);
+    return false;
+  }
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t written = write(descriptor, bytes.data() + done, bytes.size() - done);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) break;
+    done += static_cast<std::size_t>(written);
+  }
+  fchmod(descriptor, 0644);
+  const bool closed = close(descriptor) == 0;
+  if (done != bytes.size() || !closed) {
+    error = "write failed";
+    unlink(temporary.c_str());
+    return false;
+  }
+  // link() refuses an existing name: the check and the creation are one step.
+  const bool placed = force ? rename(temporary.c_str(), path.c_str()) == 0 : link(temporary.c_str(), path.c_str()) == 0;
+  if (!placed) error = errno == EEXIST ? "exists (use --force to replace it)" : std::strerror(errno);
+  unlink(temporary.c_str());
+  return placed;
+}

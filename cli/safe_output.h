@@ -37,3 +37,10 @@ bool PathExists(int root, const std::vector<std::string>& components);
 WriteOutcome WriteBelow(int root, const std::vector<std::string>& components, std::span<const std::uint8_t> bytes,
                         Existing existing, std::optional<std::int64_t> mtime, const std::atomic<bool>& stop,
                         std::string& error);
+
+// Writes bytes to a new temporary file beside path (any path, not below an
+// output folder) and moves it into place: renamed over an existing file
+// with force, hard-linked otherwise, so that an existing file is never
+// replaced and the check and the creation are one step. An interrupted or
+// failed run leaves no half file. False with error set on failure.
+bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes, bool force, std::string& error);
