@@ -39,20 +39,6 @@ struct CreateOptions {
   bool force = false;
 };
 
-bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = std::strerror(errno);
-    return false;
-  }
-  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    error = "read failed";
-    return false;
-  }
-  return true;
-}
-
 std::int64_t StandardOffsetWest() {
   tzset();
   return timezone;

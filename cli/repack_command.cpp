@@ -42,20 +42,6 @@ struct RepackOptions {
   bool force = false;
 };
 
-bool ReadFile(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = std::strerror(errno);
-    return false;
-  }
-  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    error = "read failed";
-    return false;
-  }
-  return true;
-}
-
 std::string FieldText(const std::uint8_t* bytes, std::size_t size) {
   std::size_t length = 0;
   while (length < size && bytes[length] != 0) ++length;
@@ -84,7 +70,7 @@ int RunRepack(const RepackOptions& options) {
   const std::string manifestPath = options.manifest.empty() ? options.folder + "/.pak-manifest" : options.manifest;
   std::vector<std::uint8_t> manifestBytes;
   std::string error;
-  if (!ReadFile(manifestPath, manifestBytes, error)) return Fail(manifestPath, error, kExitData);
+  if (!ReadWholeFile(manifestPath, manifestBytes, error)) return Fail(manifestPath, error, kExitData);
   const std::optional<Manifest> manifest =
       ParseManifest(std::string(manifestBytes.begin(), manifestBytes.end()), error);
   if (!manifest) return Fail(manifestPath, error, kExitData);
@@ -119,7 +105,7 @@ int RunRepack(const RepackOptions& options) {
     bool same = true;
     if (!line.path.empty()) {
       const std::string path = options.folder + "/" + line.path;
-      if (!ReadFile(path, data, error)) return Fail(path, error, kExitData);
+      if (!ReadWholeFile(path, data, error)) return Fail(path, error, kExitData);
       same = data.size() == line.unpackedSize && line.hash && Fnv1a64(data) == *line.hash;
     }
     if (same) {

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <random>
 
 namespace {
@@ -178,4 +179,18 @@ bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> 
   if (!placed) error = errno == EEXIST ? "exists (use --force to replace it)" : std::strerror(errno);
   unlink(temporary.c_str());
   return placed;
+}
+
+bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = std::strerror(errno);
+    return false;
+  }
+  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (in.bad()) {
+    error = "read failed";
+    return false;
+  }
+  return true;
 }

@@ -44,3 +44,7 @@ WriteOutcome WriteBelow(int root, const std::vector<std::string>& components, st
 // replaced and the check and the creation are one step. An interrupted or
 // failed run leaves no half file. False with error set on failure.
 bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes, bool force, std::string& error);
+
+// Reads the whole file at path into bytes; false with error set when it
+// cannot be opened or read.
+bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& error);

@@ -27,36 +27,13 @@
 #include "mariel_encoder.h"
 #include "names.h"
 #include "pak_builder.h"
+#include "pak_tool.h"
 #include "pak_writer.h"
 #include "wbmread_fixture.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-struct PakRun {
-  int status;
-  std::string out;
-};
-
-// Runs pak with arguments (already shell-quoted); stderr is dropped.
-PakRun RunPak(const std::string& arguments) {
-  const std::string command = std::string(PAK_TOOL) + " " + arguments + " 2>/dev/null";
-  FILE* pipe = popen(command.c_str(), "r");
-  PakRun run{-1, {}};
-  if (pipe == nullptr) return run;
-  std::array<char, 4096> buffer;
-  std::size_t got;
-  while ((got = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) run.out.append(buffer.data(), got);
-  const int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 std::vector<std::uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
 

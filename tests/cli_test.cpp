@@ -14,28 +14,10 @@
 
 #include "host.h"
 #include "pak_builder.h"
+#include "pak_tool.h"
 #include "text.h"
 
 namespace {
-
-struct PakRun {
-  int status;
-  std::string out;
-};
-
-// Runs pak with arguments (already shell-quoted); stderr is kept apart.
-PakRun RunPak(const std::string& arguments) {
-  const std::string command = std::string(PAK_TOOL) + " " + arguments + " 2>/dev/null";
-  FILE* pipe = popen(command.c_str(), "r");
-  PakRun run{-1, {}};
-  if (pipe == nullptr) return run;
-  std::array<char, 4096> buffer;
-  std::size_t got;
-  while ((got = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) run.out.append(buffer.data(), got);
-  const int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
 
 TEST(Cp932ToUtf8, DecodesAndReplaces) {
   struct Case {
@@ -123,11 +105,6 @@ TEST_F(PakList, StatusAndTable) {
     EXPECT_EQ(run.status, c.status) << c.arguments;
     EXPECT_NE(run.out.find(c.contains), std::string::npos) << c.arguments << "\n" << run.out;
   }
-}
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 std::vector<std::uint8_t> Bytes(const char* text) { return std::vector<std::uint8_t>(text, text + std::strlen(text)); }
