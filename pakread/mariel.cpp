@@ -22,29 +22,6 @@ constexpr unsigned kFirstExtendedDistanceCode = 10;
 // no check of their own.
 constexpr std::int32_t kMaxGroupItemBytes = kItemsPerFlagWord * (1 + 2 + 1);
 
-// Copies exactly `bytes` (0..32) bytes from source to target with two
-// overlapping wide moves instead of a byte loop. The regions do not overlap.
-// Reads nothing outside source[0, bytes), writes nothing outside
-// target[0, bytes).
-inline void CopyLiteralRun(std::uint8_t* target, const std::uint8_t* source, std::int32_t bytes) {
-  assert(bytes >= 0 && bytes <= 32);
-  if (bytes >= 16) {
-    std::memcpy(target, source, 16);
-    std::memcpy(target + bytes - 16, source + bytes - 16, 16);
-  } else if (bytes >= 8) {
-    std::memcpy(target, source, 8);
-    std::memcpy(target + bytes - 8, source + bytes - 8, 8);
-  } else if (bytes >= 4) {
-    std::memcpy(target, source, 4);
-    std::memcpy(target + bytes - 4, source + bytes - 4, 4);
-  } else if (bytes > 0) {
-    // 1 to 3 bytes without a loop: first, last, middle.
-    target[0] = source[0];
-    target[bytes - 1] = source[bytes - 1];
-    target[bytes >> 1] = source[bytes >> 1];
-  }
-}
-
 // Copies length bytes from target - distance to target in chunks of Step
 // bytes, giving the bytes a forward byte-by-byte copy gives.
 // REQUIRES: distance >= Step, length >= Step. Each chunk reads bytes that lie
@@ -81,7 +58,8 @@ inline void CopyShort(std::uint8_t* target, const std::uint8_t* source, std::int
   }
 }
 
-// CopyBackReference with wide moves where the result is the same. Most
+// CopyBackReference with wide moves where the result is the same; stores
+// exactly target[0, length). Most
 // back-references of the corpus are 3 to 40 bytes at distances above 16
 // (text, elf); the image kind has long runs at distances 1 to 4.
 // REQUIRES: 0 <= distance <= bytes before target in the block, length >= 1.
@@ -97,7 +75,10 @@ inline void CopyBackReferenceFast(std::uint8_t* target, std::int32_t distance, s
   } else if (distance == 1) {
     std::memset(target, target[-1], static_cast<std::size_t>(length));
   } else if (distance == 0) {
-    // Every byte is copied onto itself: nothing changes.
+    // Every byte is copied onto itself, so the bytes keep the zeros of the
+    // fresh block. The fast path may have stored ahead of the write
+    // position, so the zeros are written rather than assumed.
+    std::memset(target, 0, static_cast<std::size_t>(length));
   } else {
     // 2 <= distance < 8 and overlapping: the last `distance` bytes repeat.
     // Byte by byte until a multiple of the distance of at least 8 bytes
@@ -186,6 +167,47 @@ bool UnpackMarielPlain(std::uint8_t* output, const std::uint8_t* packed, std::in
   return consumed == packedSize && produced == unpackedSize;
 }
 
+namespace {
+
+// A group's items as bits: the flag word in the upper half, one item per bit
+// from bit 63 down, and a sentinel bit below the last item. Shifting out the
+// items one run at a time leaves the sentinel alone at bit 63 when the group
+// is done; countl_zero never sees zero.
+constexpr std::uint64_t kGroupSentinel = std::uint64_t{1} << 31;
+constexpr std::uint64_t kGroupDone = std::uint64_t{1} << 63;
+
+inline std::uint64_t GroupBits(std::uint32_t flags) { return (std::uint64_t{flags} << 32) | kGroupSentinel; }
+
+// The fast path moves 16 bytes at a time without trimming the last move to
+// the item's end: up to 15 bytes past the bytes a back-reference produces,
+// up to 32 past a run of literals. These stores land in output not yet
+// produced, which the following items overwrite, so they need room, not
+// care: a back-reference takes the fast path only with at least
+// kSpareOutput bytes after it, a run of literals only with kRunOutput bytes
+// in front of it.
+constexpr std::int32_t kSpareOutput = 16;
+constexpr std::int32_t kRunOutput = kItemsPerFlagWord + kSpareOutput;
+
+// Packed bytes after a flag word that let its group's items be read
+// unchecked: the items take at most kMaxGroupItemBytes, and a run of
+// literals reads 32 bytes from its start, at most kMaxGroupItemBytes - 1
+// bytes in.
+constexpr std::int32_t kFastInputMargin = kMaxGroupItemBytes + kItemsPerFlagWord;
+
+inline void Move16(std::uint8_t* target, const std::uint8_t* source) { std::memcpy(target, source, 16); }
+
+// A back-reference at distance >= 16 in 16-byte moves. Each move reads bytes
+// at least 16 behind its first store, so they are final when it reads them.
+// Stores up to 15 bytes past target + length.
+inline void CopyFarOverlong(std::uint8_t* target, std::int32_t distance, std::int32_t length) {
+  assert(distance >= 16);
+  const std::uint8_t* source = target - distance;
+  Move16(target, source);
+  for (std::int32_t i = 16; i < length; i += 16) Move16(target + i, source + i);
+}
+
+}  // namespace
+
 bool UnpackMariel(std::uint8_t* output, const std::uint8_t* packed, std::int32_t unpackedSize,
                   std::int32_t packedSize, ProgressReporter reporter) {
   if (unpackedSize < 0 || packedSize < 0) return false;
@@ -193,6 +215,7 @@ bool UnpackMariel(std::uint8_t* output, const std::uint8_t* packed, std::int32_t
 
   std::int32_t produced = 0;
   std::int32_t consumed = 0;
+  std::uint8_t* const outputEnd = output + unpackedSize;
   // Invariants: 0 <= consumed <= packedSize and 0 <= produced <= unpackedSize,
   // so the differences below neither wrap nor go negative. Each pass of the
   // outer loop reads one flag word and decodes up to 32 items; after every
@@ -200,56 +223,107 @@ bool UnpackMariel(std::uint8_t* output, const std::uint8_t* packed, std::int32_t
   // consumed < packedSize, as in UnpackMarielPlain.
   for (;;) {
     if (packedSize - consumed < kFlagWordBytes) return false;
-    std::uint32_t flags = ReadLe32(packed + consumed);
+    std::uint64_t bits = GroupBits(ReadLe32(packed + consumed));
     consumed += kFlagWordBytes;
     Report(reporter, consumed, packedSize);
 
-    if (packedSize - consumed >= kMaxGroupItemBytes) {
+    if (packedSize - consumed >= kFastInputMargin) {
       // Fast path: the group's items cannot run out of packed bytes, and
-      // consumed stays below packedSize until after its last item, so only
-      // the output room is checked. Literal runs (the leading zero bits of
-      // the flags) are copied with two wide moves. Against
-      // UnpackMarielPlain: 103.4 M -> 59.6 M instructions for a 6 MiB corpus
-      // sample (callgrind), 178 -> 286 MB/s on text-like and 248 -> 312 on
-      // binary-like streams (bench/stage_bench), 0.43 -> 4.06 GB/s on
-      // literals only (bench/decode_bench).
+      // consumed stays below packedSize after each of them. An item whose
+      // output would come near the end of the block leaves the rest of the
+      // group to the careful path below, which starts again at that item;
+      // so here produced stays below unpackedSize as well. The stores past
+      // each item's end and one 16-byte move for the common copy remove the
+      // length-dependent branches, which mispredicted on most items: 178 ->
+      // 257 MB/s on text-like and 213 -> 255 on binary-like streams
+      // (bench/stage_bench; the plain decoder 108 and 158), `pak test` of
+      // the corpus as one entry 340 -> 180 ms.
       const std::uint8_t* in = packed + consumed;
-      std::int32_t itemsLeft = kItemsPerFlagWord;
-      while (itemsLeft > 0) {
-        const std::int32_t run = flags == 0 ? itemsLeft : std::countl_zero(flags);
-        if (run > 0) {
-          const std::int32_t room = unpackedSize - produced;
-          if (room == 0) return false;  // a literal first when unpackedSize is 0
-          const std::int32_t literals = run < room ? run : room;
-          CopyLiteralRun(output + produced, in, literals);
-          in += literals;
-          produced += literals;
-          if (produced == unpackedSize) {
-            consumed = static_cast<std::int32_t>(in - packed);
-            goto Finish;
-          }
-          itemsLeft -= literals;
-          if (itemsLeft == 0) break;
-          flags <<= literals;  // literals < 32 here
-        }
-        // A back-reference: the flag's top bit is set.
+      std::uint8_t* out = output + produced;
+      for (;;) {
+        // The literals before the next back-reference (or the end of the
+        // group): a run of 0 to 32.
+        if (outputEnd - out < kRunOutput) break;
+        const int run = std::countl_zero(bits);
+        Move16(out, in);
+        if (run > 16) Move16(out + 16, in + 16);
+        out += run;
+        in += run;
+        bits <<= run;
+        if (bits == kGroupDone) break;
+
+        // A back-reference: the top bit is set.
+        const std::uint8_t* const item = in;
         const unsigned token = *in++;
         const unsigned lengthCode = token >> 4;
         const unsigned distanceCode = token & 0x0F;
         std::int32_t length = static_cast<std::int32_t>(lengthCode) + 1;
+        if (lengthCode >= kLengthCodeOneByte) [[unlikely]] {
+          if (lengthCode == kLengthCodeOneByte) {
+            length = *in++;
+          } else {
+            length = ReadLe16(in);
+            in += 2;
+          }
+        }
+        // Almost every distance takes the extension byte (the short codes
+        // reach only 1..10): read it anyway and select, without a branch.
+        const bool extended = distanceCode >= kFirstExtendedDistanceCode;
+        const std::int32_t distance = extended
+                                          ? static_cast<std::int32_t>(distanceCode - kFirstExtendedDistanceCode) * 256 + *in
+                                          : static_cast<std::int32_t>(distanceCode) + 1;
+        in += extended;
+        if (outputEnd - out - kSpareOutput < length) {
+          in = item;
+          break;
+        }
+        if (distance > out - output) [[unlikely]] {
+          if (length > 0) return false;  // reaches before the first output byte
+        } else if (distance >= 16) [[likely]] {
+          if (length <= 16) [[likely]] {
+            Move16(out, out - distance);
+          } else {
+            CopyFarOverlong(out, distance, length);
+          }
+        } else if (length > 0) {
+          CopyBackReferenceFast(out, distance, length);
+        }
+        out += length;
+        bits <<= 1;
+      }
+      consumed = static_cast<std::int32_t>(in - packed);
+      produced = static_cast<std::int32_t>(out - output);
+      assert(consumed < packedSize && produced < unpackedSize);
+    }
+
+    // Careful path: the group near the end of the packed data, or the rest
+    // of a group whose output came near the end of the block. Every read is
+    // checked and every store is exact.
+    for (; bits != kGroupDone; bits <<= 1) {
+      if (consumed == packedSize) return false;
+      const unsigned byte = packed[consumed++];
+      if ((bits & kGroupDone) == 0) {
+        if (produced == unpackedSize) return false;  // only when unpackedSize is 0
+        output[produced++] = static_cast<std::uint8_t>(byte);
+      } else {
+        const unsigned lengthCode = byte >> 4;
+        const unsigned distanceCode = byte & 0x0F;
+        std::int32_t length = static_cast<std::int32_t>(lengthCode) + 1;
         if (lengthCode == kLengthCodeOneByte) {
-          length = *in++;
+          if (consumed == packedSize) return false;
+          length = packed[consumed++];
         } else if (lengthCode == kLengthCodeTwoBytes) {
-          length = ReadLe16(in);
-          in += 2;
+          if (packedSize - consumed < 2) return false;
+          length = ReadLe16(packed + consumed);
+          consumed += 2;
         }
         std::int32_t distance = static_cast<std::int32_t>(distanceCode) + 1;
         if (distanceCode >= kFirstExtendedDistanceCode) {
-          distance = static_cast<std::int32_t>(distanceCode - kFirstExtendedDistanceCode) * 256 + *in++;
+          if (consumed == packedSize) return false;
+          distance = static_cast<std::int32_t>(distanceCode - kFirstExtendedDistanceCode) * 256 + packed[consumed++];
         }
         const std::int32_t room = unpackedSize - produced;
         if (length > room) {
-          consumed = static_cast<std::int32_t>(in - packed);
           if (length - room > 1) goto Finish;
           length = room;
         }
@@ -257,56 +331,10 @@ bool UnpackMariel(std::uint8_t* output, const std::uint8_t* packed, std::int32_t
           if (distance > produced) return false;
           CopyBackReferenceFast(output + produced, distance, length);
           produced += length;
-          if (produced == unpackedSize) {
-            consumed = static_cast<std::int32_t>(in - packed);
-            goto Finish;
-          }
         }
-        --itemsLeft;
-        flags <<= 1;
       }
-      consumed = static_cast<std::int32_t>(in - packed);
-      assert(consumed <= packedSize);
-    } else {
-      // Careful path near the end of the packed data: every read is checked.
-      for (std::uint32_t mask = kFirstFlagBit; mask != 0; mask >>= 1) {
-        if (consumed == packedSize) return false;
-        const unsigned byte = packed[consumed++];
-        if ((flags & mask) == 0) {
-          if (produced == unpackedSize) return false;  // only when unpackedSize is 0
-          output[produced++] = static_cast<std::uint8_t>(byte);
-        } else {
-          const unsigned lengthCode = byte >> 4;
-          const unsigned distanceCode = byte & 0x0F;
-          std::int32_t length = static_cast<std::int32_t>(lengthCode) + 1;
-          if (lengthCode == kLengthCodeOneByte) {
-            if (consumed == packedSize) return false;
-            length = packed[consumed++];
-          } else if (lengthCode == kLengthCodeTwoBytes) {
-            if (packedSize - consumed < 2) return false;
-            length = ReadLe16(packed + consumed);
-            consumed += 2;
-          }
-          std::int32_t distance = static_cast<std::int32_t>(distanceCode) + 1;
-          if (distanceCode >= kFirstExtendedDistanceCode) {
-            if (consumed == packedSize) return false;
-            distance = static_cast<std::int32_t>(distanceCode - kFirstExtendedDistanceCode) * 256 + packed[consumed++];
-          }
-          const std::int32_t room = unpackedSize - produced;
-          if (length > room) {
-            if (length - room > 1) goto Finish;
-            length = room;
-          }
-          if (length > 0) {
-            if (distance > produced) return false;
-            CopyBackReferenceFast(output + produced, distance, length);
-            produced += length;
-          }
-        }
-        if (produced == unpackedSize || consumed == packedSize) goto Finish;
-      }
+      if (produced == unpackedSize || consumed == packedSize) goto Finish;
     }
-    if (produced == unpackedSize || consumed == packedSize) break;
   }
 Finish:
   assert(consumed <= packedSize && produced <= unpackedSize);

@@ -42,13 +42,15 @@ void CopyBackReference(std::uint8_t* target, std::int32_t distance, std::int32_t
 // before the first output byte, or when a size is negative.
 //
 // Never reads outside packed[0, packedSize) nor reads or writes outside
-// output[0, unpackedSize), whatever the bytes say.
+// output[0, unpackedSize), whatever the bytes say. Where it answers false or
+// throws, the block holds unspecified bytes (callers discard it).
 bool UnpackMariel(std::uint8_t* output, const std::uint8_t* packed, std::int32_t unpackedSize,
                   std::int32_t packedSize, ProgressReporter reporter);
 
 // The plain decoder: one item and one byte at a time, every read checked,
 // back-references through CopyBackReference. UnpackMariel gives the same
-// answer, the same reports, the same exception and the same output bytes
-// for every input; the tests compare the two. Not used by the module.
+// answer, the same reports and the same exception for every input, and the
+// same output bytes whenever it answers true; the tests compare the two.
+// Not used by the module.
 bool UnpackMarielPlain(std::uint8_t* output, const std::uint8_t* packed, std::int32_t unpackedSize,
                        std::int32_t packedSize, ProgressReporter reporter);

@@ -1,8 +1,9 @@
 // UnpackMariel (wide literal runs and chunked copies, unchecked reads while a
 // whole group's worth of packed bytes remains) against UnpackMarielPlain
 // (one byte at a time, every read checked): the same answer, the same
-// exception, the same progress reports and the same output block, byte for
-// byte, on well-formed, truncated, mutated and random streams.
+// exception and the same progress reports on well-formed, truncated, mutated
+// and random streams, and the same output block, byte for byte, whenever the
+// decoding succeeds.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -67,7 +68,11 @@ Answer ExpectSame(const Bytes& packed, std::int32_t unpackedSize, const std::str
   const Run fast = Decode(UnpackMariel, packed, unpackedSize, abortAtCall);
   EXPECT_EQ(fast.answer, plain.answer) << what;
   EXPECT_EQ(fast.reports, plain.reports) << what;
-  EXPECT_TRUE(fast.output == plain.output) << what;
+  // A failed or stopped decoding leaves stores past its last item in the
+  // block, which the caller discards; a complete one must match exactly.
+  if (plain.answer == Answer::True) {
+    EXPECT_TRUE(fast.output == plain.output) << what;
+  }
   return fast.answer;
 }
 
