@@ -158,8 +158,8 @@ void MtfDecodePlain(std::uint8_t* table, std::uint8_t* buffer, std::int32_t coun
 // in buffer (primary index, then last column), writing count - 2 bytes to
 // output. Throws ESpiError(BrokenData) when the sequence holds data and its
 // primary index is not below their number; then nothing is written.
-// REQUIRES: 2 <= count <= kMaxTransformBytes + 2.
+// REQUIRES: 2 <= count <= kBlockBufferBytes (one block's sequence).
 void InverseBwt(std::uint8_t* output, const std::uint8_t* buffer, std::int32_t count);
 // The same with separate tally, cursor and index tables: two loads per
-// output byte.
+// output byte. REQUIRES: 2 <= count <= kMaxTransformBytes + 2.
 void InverseBwtPlain(std::uint8_t* output, const std::uint8_t* buffer, std::int32_t count);
