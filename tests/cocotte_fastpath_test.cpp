@@ -1,11 +1,12 @@
 // The fast Cocotte stages against the plain ones: DecodeSymbols (registers in
 // locals, a direct value-to-symbol table, symbol 0 found without division)
-// against DecodeSymbolsPlain, MtfDecode (64-bit word moves for small
-// positions) against MtfDecodePlain, InverseBwt (one fused table) against
-// InverseBwtPlain, and Decode against DecodePlain: the same answer, the
-// same exception code, the same reports, the same bytes written and the same
-// decoder state afterwards, on well-formed, truncated, mutated and random
-// input.
+// against DecodeSymbolsPlain, MtfDecode (the first 16 table bytes in
+// registers) against MtfDecodePlain, InverseBwt (two steps per table entry)
+// against InverseBwtPlain, and Decode (move-to-front inside the range
+// decoding loop) against DecodePlain: the same answer, the same exception
+// code, the same reports, the same bytes written and the same decoder state
+// afterwards (the move-to-front table after complete entries), on
+// well-formed, truncated, mutated and random input.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -47,7 +48,10 @@ void ExpectSameModel(const FrequencyModel& a, const FrequencyModel& b, const std
   EXPECT_EQ(0, std::memcmp(a.searchTable, b.searchTable, kSearchTableEntries * sizeof(std::uint16_t))) << what;
 }
 
-void ExpectSameDecoder(const CocotteDecoder& a, const CocotteDecoder& b, const std::string& what) {
+// compareMtf false: after a failed entry, whose last block Decode may have
+// taken through the move-to-front step while decoding its symbols.
+void ExpectSameDecoder(const CocotteDecoder& a, const CocotteDecoder& b, const std::string& what,
+                       bool compareMtf = true) {
   EXPECT_EQ(a.inCount, b.inCount) << what;
   EXPECT_EQ(a.outCount, b.outCount) << what;
   EXPECT_EQ(a.inSize, b.inSize) << what;
@@ -56,7 +60,9 @@ void ExpectSameDecoder(const CocotteDecoder& a, const CocotteDecoder& b, const s
   EXPECT_EQ(a.range, b.range) << what;
   EXPECT_EQ(a.scale, b.scale) << what;
   EXPECT_EQ(a.lastByte, b.lastByte) << what;
-  EXPECT_EQ(0, std::memcmp(a.mtfTable, b.mtfTable, sizeof a.mtfTable)) << what;
+  if (compareMtf) {
+    EXPECT_EQ(0, std::memcmp(a.mtfTable, b.mtfTable, sizeof a.mtfTable)) << what;
+  }
   ExpectSameModel(a.model, b.model, what);
 }
 
@@ -280,7 +286,7 @@ bool ExpectSameEntry(const Bytes& packed, std::int32_t unpackedSize, const std::
   EXPECT_EQ(fast.code, plain.code) << what;
   EXPECT_EQ(fast.reports, plain.reports) << what;
   EXPECT_TRUE(fast.output == plain.output) << what;
-  ExpectSameDecoder(plainDecoder, fastDecoder, what);
+  ExpectSameDecoder(plainDecoder, fastDecoder, what, plain.ok);
   return fast.ok;
 }
 
