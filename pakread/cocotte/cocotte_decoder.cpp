@@ -157,7 +157,7 @@ bool CocotteDecoder::DecodeSymbols(std::uint8_t* out, const std::uint8_t* in, st
 
 template <bool MoveToFront>
 bool CocotteDecoder::DecodeSymbolsFast(std::uint8_t* out, const std::uint8_t* in, std::int32_t symbolLimit,
-                                       std::int32_t payloadSize) {
+                                       std::int32_t payloadSize, InverseWalk* walk) {
   outCount = 0;
   inCount = 0;
   inPtr = in;
@@ -195,10 +195,26 @@ bool CocotteDecoder::DecodeSymbolsFast(std::uint8_t* out, const std::uint8_t* in
     std::memcpy(&front, mtfTable, 8);
     std::memcpy(&back, mtfTable + 8, 8);
   }
+  // The walk of the previous block's inverse transform, in locals too.
+  const std::uint32_t* walkPair = nullptr;
+  std::uint32_t walkIndex = 0;
+  std::uint8_t* walkOut = nullptr;
+  std::int32_t walkPairs = 0;
+  if (walk != nullptr) {
+    walkPair = walk->pair;
+    walkIndex = walk->index;
+    walkOut = walk->out;
+    walkPairs = walk->pairsLeft;
+  }
   auto store = [&] {
     if constexpr (MoveToFront) {
       std::memcpy(mtfTable, &front, 8);
       std::memcpy(mtfTable + 8, &back, 8);
+    }
+    if (walk != nullptr) {
+      walk->index = walkIndex;
+      walk->out = walkOut;
+      walk->pairsLeft = walkPairs;
     }
     low = lowNow;
     range = rangeNow;
@@ -213,6 +229,14 @@ bool CocotteDecoder::DecodeSymbolsFast(std::uint8_t* out, const std::uint8_t* in
   };
 
   while (inLeft > 0) {
+    if (walkPairs > 0) {
+      const std::uint32_t entry = walkPair[walkIndex];
+      walkOut[0] = static_cast<std::uint8_t>(entry);
+      walkOut[1] = static_cast<std::uint8_t>(entry >> 8);
+      walkOut += 2;
+      walkIndex = entry >> 16;
+      --walkPairs;
+    }
     while (rangeNow <= kNormalizeBound) {
       lowNow = (lowNow << 8) | ((lastNow << 7) & 0xFF);
       if (inLeft == 0) {  // where ReadByte throws, low already shifted
@@ -280,13 +304,40 @@ bool CocotteDecoder::DecodeSymbolsFast(std::uint8_t* out, const std::uint8_t* in
   return outCount == outLimit;
 }
 
+namespace {
+
+// Finishes a pending walk on every way out of the block loop, so that every
+// block decoded before a failure is in the output, as with the plain stages.
+class WalkFinisher {
+ public:
+  explicit WalkFinisher(InverseWalk* walk) : walk_(walk) {}
+  WalkFinisher(const WalkFinisher&) = delete;
+  WalkFinisher& operator=(const WalkFinisher&) = delete;
+  ~WalkFinisher() {
+    if (walk_ != nullptr) walk_->Finish();
+  }
+
+ private:
+  InverseWalk* walk_;
+};
+
+}  // namespace
+
 template <bool Plain>
 bool CocotteDecoder::DecodeBlocks(std::uint8_t* output, const std::uint8_t* packed, std::int32_t unpackedSize,
                                   std::int32_t packedSize, ProgressReporter reporter) {
+  // The fused pass (symbols, move-to-front and the previous block's walk)
+  // takes the table as two little-endian words.
+  constexpr bool kFused = !Plain && std::endian::native == std::endian::little;
   MtfReset(mtfTable);
   std::int32_t consumed = 0;
   std::int32_t produced = 0;
-  std::uint8_t block[kBlockBufferBytes];
+  // Two block buffers in turn: a block's last column is read until its walk
+  // ends, while the next block is decoded into the other one.
+  std::uint8_t blocks[Plain ? 1 : 2][kBlockBufferBytes];
+  int current = 0;
+  InverseWalk walk;
+  WalkFinisher finisher(Plain ? nullptr : &walk);
 
   // Invariants: 0 <= consumed <= packedSize and 0 <= produced <= unpackedSize
   // (a negative unpackedSize fails the first block), so the differences
@@ -306,6 +357,7 @@ bool CocotteDecoder::DecodeBlocks(std::uint8_t* output, const std::uint8_t* pack
     if (outputSize > unpackedSize - produced) return false;
     if (symbolCount > kBlockBufferBytes) throw ESpiError(BrokenData);
     const std::uint8_t* payload = header + kBlockHeaderBytes;
+    std::uint8_t* const block = blocks[current];
 
     if (payloadLength == symbolCount) {
       std::memcpy(block, payload, static_cast<std::size_t>(symbolCount));
@@ -320,16 +372,17 @@ bool CocotteDecoder::DecodeBlocks(std::uint8_t* output, const std::uint8_t* pack
     } else if (Plain) {
       if (!DecodeSymbolsPlain(block, payload, symbolCount, payloadLength)) break;
       MtfDecodePlain(mtfTable, block, symbolCount);
-    } else if (!DecodeSymbolsFast<std::endian::native == std::endian::little>(block, payload, symbolCount,
-                                                                                payloadLength)) {
+    } else if (!DecodeSymbolsFast<kFused>(block, payload, symbolCount, payloadLength, kFused ? &walk : nullptr)) {
       break;
-    } else if constexpr (std::endian::native != std::endian::little) {
+    } else if (!kFused) {
       MtfDecode(mtfTable, block, symbolCount);
     }
     if (Plain) {
       InverseBwtPlain(output + produced, block, symbolCount);
     } else {
-      InverseBwt(output + produced, block, symbolCount);
+      walk.Finish();  // the previous block's, if any is left
+      PrepareInverseBwt(walk, output + produced, block, symbolCount);
+      current ^= 1;
     }
     consumed += blockSize;
     produced += outputSize;
@@ -407,7 +460,8 @@ void MtfDecode(std::uint8_t* table, std::uint8_t* buffer, std::int32_t count) {
   std::memcpy(table + 8, &back, 8);
 }
 
-void InverseBwt(std::uint8_t* output, const std::uint8_t* buffer, std::int32_t count) {
+void PrepareInverseBwt(InverseWalk& walk, std::uint8_t* output, const std::uint8_t* buffer, std::int32_t count) {
+  assert(walk.pairsLeft == 0 && !walk.oddByte);
   assert(count >= kPrimaryIndexBytes && count <= kBlockBufferBytes);
   const std::int32_t dataBytes = count - kPrimaryIndexBytes;
   if (dataBytes == 0) return;
@@ -445,7 +499,7 @@ void InverseBwt(std::uint8_t* output, const std::uint8_t* buffer, std::int32_t c
   // plain transform's back-to-front fill gives. Every one of
   // step[0, dataBytes) is written, and each position is below dataBytes (at
   // most 32,770 < 2^16).
-  std::uint16_t step[kBlockBufferBytes - kPrimaryIndexBytes];
+  std::uint16_t* const step = walk.step;
   for (std::int32_t i = 0; i < quarter; ++i) {
     const std::int32_t j1 = quarter + i;
     const std::int32_t j2 = 2 * quarter + i;
@@ -465,19 +519,36 @@ void InverseBwt(std::uint8_t* output, const std::uint8_t* buffer, std::int32_t c
   // pair costs loads that do not wait on each other, and halves the chain.
   // With the quartered tallies, against one fused entry per step: 70.7 ->
   // 99.0 MB/s on a text block (bench/stage_bench, BM_InverseBwtText).
-  std::uint32_t pair[kBlockBufferBytes - kPrimaryIndexBytes];
+  std::uint32_t* const pair = walk.pair;
   for (std::int32_t j = 0; j < dataBytes; ++j) {
     const std::uint32_t first = step[j];
     const std::uint32_t second = step[first];
     pair[j] = second << 16 | static_cast<std::uint32_t>(lastColumn[second]) << 8 | lastColumn[first];
   }
 
-  std::int32_t k = 0;
-  for (; k + 2 <= dataBytes; k += 2) {
+  walk.lastColumn = lastColumn;
+  walk.out = output;
+  walk.index = index;
+  walk.pairsLeft = dataBytes / 2;
+  walk.oddByte = dataBytes % 2 != 0;
+}
+
+void InverseWalk::Finish() {
+  for (; pairsLeft > 0; --pairsLeft) {
     const std::uint32_t entry = pair[index];
-    output[k] = static_cast<std::uint8_t>(entry);
-    output[k + 1] = static_cast<std::uint8_t>(entry >> 8);
+    out[0] = static_cast<std::uint8_t>(entry);
+    out[1] = static_cast<std::uint8_t>(entry >> 8);
+    out += 2;
     index = entry >> 16;
   }
-  if (k < dataBytes) output[k] = lastColumn[step[index]];
+  if (oddByte) {
+    *out++ = lastColumn[step[index]];
+    oddByte = false;
+  }
+}
+
+void InverseBwt(std::uint8_t* output, const std::uint8_t* buffer, std::int32_t count) {
+  InverseWalk walk;
+  PrepareInverseBwt(walk, output, buffer, count);
+  walk.Finish();
 }

@@ -40,6 +40,8 @@ constexpr std::int32_t kBlockBufferBytes = 32772;
 // The index vector of the inverse transform covers any 16-bit size.
 constexpr std::int32_t kMaxTransformBytes = 65536;
 
+struct InverseWalk;
+
 constexpr std::int32_t kCocotteSymbols = 257;
 constexpr std::int32_t kCocotteEndSymbol = 256;
 constexpr std::int32_t kCocotteLgTotal = 12;
@@ -124,11 +126,13 @@ class CocotteDecoder {
                           std::int32_t payloadSize);
 
   // DecodeSymbols, and with MoveToFront each symbol also goes through the
-  // move-to-front step (mtfTable) before it is stored: on a little-endian
-  // machine Decode's coded blocks take this one pass instead of two.
+  // move-to-front step (mtfTable) before it is stored, and walk (the
+  // previous block's inverse transform) advances by up to one pair of steps
+  // per symbol: on a little-endian machine Decode's coded blocks take this
+  // one pass instead of three.
   template <bool MoveToFront>
   bool DecodeSymbolsFast(std::uint8_t* out, const std::uint8_t* in, std::int32_t symbolLimit,
-                         std::int32_t payloadSize);
+                         std::int32_t payloadSize, InverseWalk* walk = nullptr);
 
   // The block loop of Decode (Plain false) and DecodePlain (Plain true).
   template <bool Plain>
@@ -161,10 +165,37 @@ void MtfDecode(std::uint8_t* table, std::uint8_t* buffer, std::int32_t count);
 // The same, one memmove per byte.
 void MtfDecodePlain(std::uint8_t* table, std::uint8_t* buffer, std::int32_t count);
 
+// The walk of the fast inverse transform of one block, set up by
+// PrepareInverseBwt and run by Finish, or a piece at a time: Decode takes a
+// pair of steps per symbol of the next block while decoding it, so that the
+// walk's chain of dependent loads overlaps the range decoder's chain.
+struct InverseWalk {
+  // step[j]: the position the walk goes to from j. pair[j]: the position two
+  // steps on in the upper 16 bits, the two bytes those steps output in the
+  // lower 16 (the first in the lowest 8).
+  std::uint16_t step[kBlockBufferBytes - kPrimaryIndexBytes];
+  std::uint32_t pair[kBlockBufferBytes - kPrimaryIndexBytes];
+  const std::uint8_t* lastColumn = nullptr;  // read by the last step of an odd count
+  std::uint8_t* out = nullptr;               // where the next two bytes go
+  std::uint32_t index = 0;                   // the walk's position
+  std::int32_t pairsLeft = 0;
+  bool oddByte = false;  // one single step after the pairs
+
+  // Runs what is left of the walk; then nothing is left.
+  void Finish();
+};
+
+// Checks the primary index and builds the walk's tables for the sequence of
+// count bytes in buffer (primary index, then last column), whose count - 2
+// output bytes go to output. Throws ESpiError(BrokenData) when the sequence
+// holds data and its primary index is not below their number; then nothing
+// is written. buffer must stay unchanged until the walk is finished.
+// REQUIRES: the walk is finished; 2 <= count <= kBlockBufferBytes.
+void PrepareInverseBwt(InverseWalk& walk, std::uint8_t* output, const std::uint8_t* buffer, std::int32_t count);
+
 // Undoes the Burrows-Wheeler transform of the symbol sequence of count bytes
 // in buffer (primary index, then last column), writing count - 2 bytes to
-// output. Throws ESpiError(BrokenData) when the sequence holds data and its
-// primary index is not below their number; then nothing is written.
+// output: PrepareInverseBwt and Finish. Throws as PrepareInverseBwt.
 // REQUIRES: 2 <= count <= kBlockBufferBytes (one block's sequence).
 void InverseBwt(std::uint8_t* output, const std::uint8_t* buffer, std::int32_t count);
 // The same with separate tally, cursor and index tables: two loads per
