@@ -6,7 +6,9 @@
 #                       [-x 'NAME[:BYTES]=COMMAND'] ...
 #   PAK         the pak tool (default build/speed-cli/cli/pak, else build/release/cli/pak)
 #   CORPUS_DIR  made by ../shared/bench/make_corpus.sh (default /tmp/pakbench-corpus)
-#   -m          also an archive of members/ (many small entries, method auto)
+#   -m          also the whole corpus as files: members/ (2,904 entries) in one
+#               all-Cocotte archive, extracted into a folder by `pak extract`
+#               with -j 1 and with -j 2
 #   -x          further commands for anchors.sh (e.g. an older pak, to compare)
 #
 # Builds, on tmpfs, archives of all.bin as one entry with `pak create`:
@@ -14,7 +16,8 @@
 # each with `pak test`; then times `pak test ARCHIVE` of each alongside
 # anchors.sh's anchors (cat, lz4 -d, gzip -d, bzip2 -d of -1 and -9) and
 # prints one table: method, ratio (input / archive), MB/s of output
-# (median), and the median of the per-round speed ratios to each anchor.
+# (median), and the median of the per-round speed ratios to each anchor;
+# then the peak resident set of `pak test` of each one-entry archive.
 set -euo pipefail
 HERE=$(cd "$(dirname "$0")" && pwd)
 ROOT=$(cd "$HERE/.." && pwd)
@@ -49,17 +52,31 @@ for method in cocotte mariel auto; do
   "$PAK" create --force --method "$method" "$W/$method.pak" "$W/all.bin" >/dev/null
   ROWS+=("pak-$method $W/$method.pak $BYTES")
 done
-if [ "$MEMBERS" = 1 ]; then
-  mapfile -t files < <(find "$CORPUS/members" -type f | sort)
-  "$PAK" create --force --method auto "$W/members.pak" "${files[@]}" >/dev/null
-  ROWS+=("pak-members $W/members.pak $(cat "${files[@]}" | wc -c)")
-fi
 ARGS=()
 for row in "${ROWS[@]}"; do
   read -r name archive bytes <<<"$row"
   "$PAK" test "$archive" >/dev/null  # the figures count only for a good archive
   ARGS+=(-x "$name:$bytes=exec $PAK test $archive >/dev/null")
 done
+if [ "$MEMBERS" = 1 ]; then
+  # Copies named by number: entry names hold at most 21 + 3 bytes.
+  mkdir "$W/members"
+  n=0
+  while read -r file; do
+    n=$((n + 1))
+    cp "$file" "$W/members/$(printf '%05d' "$n").bin"
+  done < <(find "$CORPUS/members" -type f | sort)
+  files=("$W"/members/*.bin)
+  "$PAK" create --force --method cocotte "$W/members.pak" "${files[@]}" >/dev/null
+  bytes=$(cat "${files[@]}" | wc -c)
+  rm -r "$W/members"
+  "$PAK" test "$W/members.pak" >/dev/null
+  ROWS+=("pak-members-x-j1 $W/members.pak $bytes" "pak-members-x-j2 $W/members.pak $bytes")
+  # Every round writes the files anew (-f), into a folder on tmpfs.
+  for jobs in 1 2; do
+    ARGS+=(-x "pak-members-x-j$jobs:$bytes=exec $PAK extract -q -f -j $jobs -o $W/out-j$jobs $W/members.pak >/dev/null")
+  done
+fi
 
 bash "$ANCHORS" -c "$CORPUS" -n "$RUNS" -w "$WARM" -j "$W/anchors.json" "${ARGS[@]}" "${EXTRA[@]+"${EXTRA[@]}"}"
 
@@ -80,3 +97,9 @@ for name, r in res.items():
     print(f"| {name} | {ratio} | {r['mbps'][1]:.1f} | " +
           " | ".join(f"{r['speed_vs'][a]:.3f}" for a in anchors) + " |")
 PY
+
+echo
+for method in cocotte mariel; do
+  rss=$( { /usr/bin/time -f %M "$PAK" test "$W/$method.pak" >/dev/null; } 2>&1 )
+  echo "peak RSS of pak test $method.pak (one entry of $BYTES bytes): $rss KiB"
+done
