@@ -74,11 +74,15 @@ void ResetModel(FrequencyModel* model, const std::int32_t* initial) {
 }
 
 void RescaleModel(FrequencyModel* model) {
+  if (RescaleModelCounts(model)) BuildSearchTable(model);
+}
+
+bool RescaleModelCounts(FrequencyModel* model) {
   if (model->nextLeft != 0) {
     ++model->increment;
     model->left = model->nextLeft;
     model->nextLeft = 0;
-    return;
+    return false;
   }
 
   if (model->rescale < model->rescaleLimit) {
@@ -115,10 +119,15 @@ void RescaleModel(FrequencyModel* model) {
   model->increment = missing / model->rescale;
   model->nextLeft = missing % model->rescale;
   model->left = model->rescale - model->nextLeft;
+  return true;
+}
 
+void BuildSearchTable(FrequencyModel* model) {
   // Descending, so that where several symbols meet one slice the smallest
   // one stays. The last slice is (total - 1) >> searchShift = 127: the
   // sentinel entry is never written.
+  const std::int32_t n = model->symbols;
+  const std::uint16_t* cumFreq = model->cumFreq;
   const std::int32_t shift = model->searchShift;
   std::uint16_t* searchTable = model->searchTable;
   for (std::int32_t i = n; i >= 1; --i) {

@@ -61,6 +61,15 @@ void ResetModel(FrequencyModel* model, const std::int32_t* initial);
 // frees the tables and ends the process with status 1.
 void RescaleModel(FrequencyModel* model);
 
+// RescaleModel without the search table: a full rescale rebuilds cumFreq
+// and the pending frequencies and leaves searchTable as it was. True when
+// it ran a full rescale; searchTable must then be brought up to date (as by
+// BuildSearchTable) before FindSymbol is used again.
+bool RescaleModelCounts(FrequencyModel* model);
+
+// searchTable from cumFreq.
+void BuildSearchTable(FrequencyModel* model);
+
 // Releases the tables and nulls their pointers; harmless on a model whose
 // tables are already released.
 void FreeModel(FrequencyModel* model);
