@@ -102,6 +102,67 @@ void CopyBackReference(std::uint8_t* target, std::int32_t distance, std::int32_t
   for (std::int32_t i = 0; i < length; ++i) target[i] = source[i];
 }
 
+namespace {
+
+// How an item read with every read checked ended.
+enum class ItemEnd {
+  Next,   // decoded; the stream may go on
+  Fail,   // the packed bytes ran out, or the item cannot be applied: false
+  Stop,   // a back-reference overshooting by more than one byte ends the stream
+};
+
+// Decodes the item at packed[consumed] (a back-reference when reference,
+// otherwise a literal), checking every read against packedSize and every
+// store against unpackedSize, and advances consumed and produced. Copy
+// moves a back-reference's bytes with the forward byte-by-byte result.
+// REQUIRES: 0 <= consumed <= packedSize, 0 <= produced <= unpackedSize.
+template <void (*Copy)(std::uint8_t*, std::int32_t, std::int32_t)>
+inline ItemEnd DecodeItemChecked(bool reference, std::uint8_t* output, const std::uint8_t* packed,
+                                 std::int32_t unpackedSize, std::int32_t packedSize, std::int32_t& produced,
+                                 std::int32_t& consumed) {
+  if (consumed == packedSize) return ItemEnd::Fail;
+  const unsigned byte = packed[consumed++];
+  if (!reference) {
+    if (produced == unpackedSize) return ItemEnd::Fail;  // only when unpackedSize is 0
+    output[produced++] = static_cast<std::uint8_t>(byte);
+    return ItemEnd::Next;
+  }
+  const unsigned lengthCode = byte >> 4;
+  const unsigned distanceCode = byte & 0x0F;
+  std::int32_t length = static_cast<std::int32_t>(lengthCode) + 1;
+  if (lengthCode == kLengthCodeOneByte) {
+    if (consumed == packedSize) return ItemEnd::Fail;
+    length = packed[consumed++];
+  } else if (lengthCode == kLengthCodeTwoBytes) {
+    if (packedSize - consumed < 2) return ItemEnd::Fail;
+    length = ReadLe16(packed + consumed);
+    consumed += 2;
+  }
+  std::int32_t distance = static_cast<std::int32_t>(distanceCode) + 1;
+  if (distanceCode >= kFirstExtendedDistanceCode) {
+    if (consumed == packedSize) return ItemEnd::Fail;
+    distance = static_cast<std::int32_t>(distanceCode - kFirstExtendedDistanceCode) * 256 + packed[consumed++];
+  }
+
+  const std::int32_t room = unpackedSize - produced;
+  if (length > room) {
+    // One byte too many is cut silently; more ends the stream, which then
+    // fails unless the output was already complete.
+    if (length - room > 1) return ItemEnd::Stop;
+    length = room;
+  }
+  if (length > 0) {
+    // The block holds no bytes before its first one: such a reference has
+    // no source. Distance 0 reads the very bytes it writes.
+    if (distance > produced) return ItemEnd::Fail;
+    Copy(output + produced, distance, length);
+    produced += length;
+  }
+  return ItemEnd::Next;
+}
+
+}  // namespace
+
 bool UnpackMarielPlain(std::uint8_t* output, const std::uint8_t* packed, std::int32_t unpackedSize,
                        std::int32_t packedSize, ProgressReporter reporter) {
   if (unpackedSize < 0 || packedSize < 0) return false;
@@ -121,45 +182,10 @@ bool UnpackMarielPlain(std::uint8_t* output, const std::uint8_t* packed, std::in
       mask = kFirstFlagBit;
       Report(reporter, consumed, packedSize);
     }
-    if (consumed == packedSize) return false;
-    const unsigned byte = packed[consumed++];
-
-    if ((flags & mask) == 0) {
-      if (produced == unpackedSize) return false;  // only when unpackedSize is 0
-      output[produced++] = static_cast<std::uint8_t>(byte);
-    } else {
-      const unsigned lengthCode = byte >> 4;
-      const unsigned distanceCode = byte & 0x0F;
-      std::int32_t length = static_cast<std::int32_t>(lengthCode) + 1;
-      if (lengthCode == kLengthCodeOneByte) {
-        if (consumed == packedSize) return false;
-        length = packed[consumed++];
-      } else if (lengthCode == kLengthCodeTwoBytes) {
-        if (packedSize - consumed < 2) return false;
-        length = ReadLe16(packed + consumed);
-        consumed += 2;
-      }
-      std::int32_t distance = static_cast<std::int32_t>(distanceCode) + 1;
-      if (distanceCode >= kFirstExtendedDistanceCode) {
-        if (consumed == packedSize) return false;
-        distance = static_cast<std::int32_t>(distanceCode - kFirstExtendedDistanceCode) * 256 + packed[consumed++];
-      }
-
-      const std::int32_t room = unpackedSize - produced;
-      if (length > room) {
-        // One byte too many is cut silently; more ends the stream, which then
-        // fails unless the output was already complete.
-        if (length - room > 1) break;
-        length = room;
-      }
-      if (length > 0) {
-        // The block holds no bytes before its first one: such a reference
-        // has no source. Distance 0 reads the very bytes it writes.
-        if (distance > produced) return false;
-        CopyBackReference(output + produced, distance, length);
-        produced += length;
-      }
-    }
+    const ItemEnd end = DecodeItemChecked<CopyBackReference>((flags & mask) != 0, output, packed, unpackedSize,
+                                                             packedSize, produced, consumed);
+    if (end == ItemEnd::Fail) return false;
+    if (end == ItemEnd::Stop) break;
     mask >>= 1;
   } while (produced < unpackedSize && consumed < packedSize);
 
@@ -302,39 +328,10 @@ bool UnpackMariel(std::uint8_t* output, const std::uint8_t* packed, std::int32_t
     // of a group whose output came near the end of the block. Every read is
     // checked and every store is exact.
     for (; bits != kGroupDone; bits <<= 1) {
-      if (consumed == packedSize) return false;
-      const unsigned byte = packed[consumed++];
-      if ((bits & kGroupDone) == 0) {
-        if (produced == unpackedSize) return false;  // only when unpackedSize is 0
-        output[produced++] = static_cast<std::uint8_t>(byte);
-      } else {
-        const unsigned lengthCode = byte >> 4;
-        const unsigned distanceCode = byte & 0x0F;
-        std::int32_t length = static_cast<std::int32_t>(lengthCode) + 1;
-        if (lengthCode == kLengthCodeOneByte) {
-          if (consumed == packedSize) return false;
-          length = packed[consumed++];
-        } else if (lengthCode == kLengthCodeTwoBytes) {
-          if (packedSize - consumed < 2) return false;
-          length = ReadLe16(packed + consumed);
-          consumed += 2;
-        }
-        std::int32_t distance = static_cast<std::int32_t>(distanceCode) + 1;
-        if (distanceCode >= kFirstExtendedDistanceCode) {
-          if (consumed == packedSize) return false;
-          distance = static_cast<std::int32_t>(distanceCode - kFirstExtendedDistanceCode) * 256 + packed[consumed++];
-        }
-        const std::int32_t room = unpackedSize - produced;
-        if (length > room) {
-          if (length - room > 1) goto Finish;
-          length = room;
-        }
-        if (length > 0) {
-          if (distance > produced) return false;
-          CopyBackReferenceFast(output + produced, distance, length);
-          produced += length;
-        }
-      }
+      const ItemEnd end = DecodeItemChecked<CopyBackReferenceFast>((bits & kGroupDone) != 0, output, packed,
+                                                                   unpackedSize, packedSize, produced, consumed);
+      if (end == ItemEnd::Fail) return false;
+      if (end == ItemEnd::Stop) goto Finish;
       if (produced == unpackedSize || consumed == packedSize) goto Finish;
     }
   }
