@@ -240,6 +240,16 @@ bool CocotteDecoder::DecodeSymbolsFast(std::uint8_t* out, const std::uint8_t* in
     model.increment = increment;
   };
 
+  // Takes the next symbol's place in the block; a symbol beyond symbolLimit
+  // throws, with nothing stored.
+  auto claimOutput = [&] {
+    if (outLeft == 0) {
+      store();
+      ThrowBrokenData();
+    }
+    --outLeft;
+  };
+
   while (inLeft > 0) {
     if (walkPairs > 0) {
       const std::uint32_t entry = walkPair[walkIndex];
@@ -273,11 +283,7 @@ bool CocotteDecoder::DecodeSymbolsFast(std::uint8_t* out, const std::uint8_t* in
       // cumFreq[1] < the total, so the range becomes zeroTop; move-to-front
       // of position 0 outputs the front byte and leaves the table as it is.
       symbol = 0;
-      if (outLeft == 0) {
-        store();
-        ThrowBrokenData();
-      }
-      --outLeft;
+      claimOutput();
       if constexpr (MoveToFront) {
         *outNow++ = static_cast<std::uint8_t>(front);
       } else {
@@ -289,11 +295,7 @@ bool CocotteDecoder::DecodeSymbolsFast(std::uint8_t* out, const std::uint8_t* in
       if ((value >> kFrequencyShift) != 0) value = kFrequencyTotal - 1;
       symbol = symbolOf[value];
       if (symbol == kCocotteEndSymbol) break;
-      if (outLeft == 0) {
-        store();
-        ThrowBrokenData();
-      }
-      --outLeft;
+      claimOutput();
       if constexpr (MoveToFront) {
         // The move-to-front chain does not wait on the range decoder's, so
         // the processor overlaps the two.
