@@ -48,21 +48,6 @@ constexpr std::size_t kPictureInfoBytes = 26;
 const char* const kPointNames[kPakFaultPoints] = {"LocalAlloc",    "CreateFileA", "CreateFileMappingA",
                                                   "MapViewOfFile", "WriteFile",   "ReadFile"};
 
-std::vector<std::uint8_t> Hex(const char* text) {
-  std::vector<std::uint8_t> bytes;
-  for (const char* p = text; *p != '\0';) {
-    if (*p == ' ') {
-      ++p;
-      continue;
-    }
-    bytes.push_back(static_cast<std::uint8_t>(std::stoi(std::string(p, 2), nullptr, 16)));
-    p += 2;
-  }
-  return bytes;
-}
-
-std::vector<std::uint8_t> Text(const char* text) { return {text, text + std::strlen(text)}; }
-
 // One entry per method, each with what it decodes to.
 struct MethodEntry {
   const char* method;

@@ -37,21 +37,6 @@ constexpr int kSoakCalls = 10000;           // of each kind, succeeding and fail
 constexpr std::size_t kFileInfoBytes = 428;
 constexpr std::size_t kPictureInfoBytes = 26;
 
-std::vector<std::uint8_t> Hex(const char* text) {
-  std::vector<std::uint8_t> bytes;
-  for (const char* p = text; *p != '\0';) {
-    if (*p == ' ') {
-      ++p;
-      continue;
-    }
-    bytes.push_back(static_cast<std::uint8_t>(std::stoi(std::string(p, 2), nullptr, 16)));
-    p += 2;
-  }
-  return bytes;
-}
-
-std::vector<std::uint8_t> Text(const char* text) { return {text, text + std::strlen(text)}; }
-
 // A callback that stops the extraction at once, and one that lets it run;
 // neither keeps state, so every thread may pass them.
 std::int32_t SPI_CALL Stop(std::int32_t, std::int32_t, std::int32_t) { return 1; }

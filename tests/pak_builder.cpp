@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -70,3 +71,18 @@ std::vector<std::uint8_t> PakBuilder::Build() const {
   }
   return bytes;
 }
+
+std::vector<std::uint8_t> Hex(const char* text) {
+  std::vector<std::uint8_t> bytes;
+  for (const char* p = text; *p != '\0';) {
+    if (*p == ' ') {
+      ++p;
+      continue;
+    }
+    bytes.push_back(static_cast<std::uint8_t>(std::stoi(std::string(p, 2), nullptr, 16)));
+    p += 2;
+  }
+  return bytes;
+}
+
+std::vector<std::uint8_t> Text(const char* text) { return {text, text + std::strlen(text)}; }

@@ -63,5 +63,11 @@ class PakBuilder {
   std::optional<std::uint8_t> versionByte_;
 };
 
+// Bytes written as hex pairs, spaces ignored: Hex("00000010 616263").
+std::vector<std::uint8_t> Hex(const char* text);
+
+// The bytes of a C string, without its terminator.
+std::vector<std::uint8_t> Text(const char* text);
+
 // FILETIME ticks of a UTC calendar time (no time-zone conversion).
 std::uint64_t FileTimeOf(int year, int month, int day, int hour, int minute, int second);

@@ -20,21 +20,6 @@ using GetFileFn = std::int32_t(SPI_CALL*)(const char*, std::int32_t, char*, std:
 
 HostBlock const kUntouched = reinterpret_cast<HostBlock>(static_cast<std::uintptr_t>(0x5A5A5A5A));
 
-std::vector<std::uint8_t> Hex(const char* text) {
-  std::vector<std::uint8_t> bytes;
-  for (const char* p = text; *p != '\0';) {
-    if (*p == ' ') {
-      ++p;
-      continue;
-    }
-    bytes.push_back(static_cast<std::uint8_t>(std::stoi(std::string(p, 2), nullptr, 16)));
-    p += 2;
-  }
-  return bytes;
-}
-
-std::vector<std::uint8_t> Text(const char* text) { return std::vector<std::uint8_t>(text, text + std::strlen(text)); }
-
 // One archive with an entry per case; entry i is found at PositionOf(i).
 struct Sample {
   const char* what;
