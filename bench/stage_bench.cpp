@@ -146,30 +146,7 @@ void WholeBlock(benchmark::State& state, const CodedBlock& block) {
 // Mariel over 256 KiB of greedy-parsed binary-like data (many literals and
 // short copies) and of text-like copies.
 MarielWriter GreedyMariel(const Bytes& data) {
-  MarielWriter writer;
-  for (std::size_t at = 0; at < data.size();) {
-    std::int32_t bestLength = 0;
-    std::int32_t bestDistance = 0;
-    for (std::int32_t distance = 1; distance <= 64 && static_cast<std::size_t>(distance) <= at; ++distance) {
-      std::int32_t length = 0;
-      while (at + static_cast<std::size_t>(length) < data.size() && length < 65535 &&
-             data[at + static_cast<std::size_t>(length)] ==
-                 data[at + static_cast<std::size_t>(length) - static_cast<std::size_t>(distance)]) {
-        ++length;
-      }
-      if (length > bestLength) {
-        bestLength = length;
-        bestDistance = distance;
-      }
-    }
-    if (bestLength >= 3) {
-      writer.Copy(bestDistance, bestLength);
-      at += static_cast<std::size_t>(bestLength);
-    } else {
-      writer.Literal(data[at++]);
-    }
-  }
-  return writer;
+  return GreedyMarielStream(data, [] { return true; });
 }
 
 template <bool Plain>

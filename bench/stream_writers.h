@@ -151,6 +151,37 @@ class MarielWriter {
   std::uint32_t mask_ = 0;
 };
 
+// A greedy Mariel stream of data: at each position the longest match among
+// the last 64 bytes, copied when it is at least 3 bytes long and take() says
+// so (asked only then), otherwise a literal.
+template <class Take>
+MarielWriter GreedyMarielStream(const std::vector<std::uint8_t>& data, Take take) {
+  MarielWriter writer;
+  for (std::size_t at = 0; at < data.size();) {
+    std::int32_t bestLength = 0;
+    std::int32_t bestDistance = 0;
+    for (std::int32_t distance = 1; distance <= 64 && static_cast<std::size_t>(distance) <= at; ++distance) {
+      std::int32_t length = 0;
+      while (at + static_cast<std::size_t>(length) < data.size() && length < 65535 &&
+             data[at + static_cast<std::size_t>(length)] ==
+                 data[at + static_cast<std::size_t>(length) - static_cast<std::size_t>(distance)]) {
+        ++length;
+      }
+      if (length > bestLength) {
+        bestLength = length;
+        bestDistance = distance;
+      }
+    }
+    if (bestLength >= 3 && take()) {
+      writer.Copy(bestDistance, bestLength);
+      at += static_cast<std::size_t>(bestLength);
+    } else {
+      writer.Literal(data[at++]);
+    }
+  }
+  return writer;
+}
+
 // Range encoder that mirrors CocotteDecoder's decoder step for step: the
 // same normalisation points, the same scale and the same interval rule, with
 // the code value kept as a big number so that carries are exact.

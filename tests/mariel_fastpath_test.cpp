@@ -125,30 +125,10 @@ TEST(MarielFastPath, RegimeStreamsMatchThePlainDecoder) {
 TEST(MarielFastPath, CorpusLikeStreamsMatchThePlainDecoder) {
   for (std::uint64_t seed = 1; seed <= 6; ++seed) {
     const Bytes data = seed % 2 == 0 ? WordSoup(seed, 20000) : BinaryLike(seed, 20000);
-    MarielWriter writer;
+    // Greedy matches in the last 64 bytes, one in eight of them left as
+    // literals.
     std::uint64_t state = seed;
-    for (std::size_t at = 0; at < data.size();) {
-      // A greedy search for the longest match in the last 64 bytes.
-      std::int32_t bestLength = 0;
-      std::int32_t bestDistance = 0;
-      for (std::int32_t distance = 1; distance <= 64 && static_cast<std::size_t>(distance) <= at; ++distance) {
-        std::int32_t length = 0;
-        while (at + static_cast<std::size_t>(length) < data.size() && length < 65535 &&
-               data[at + static_cast<std::size_t>(length)] == data[at + static_cast<std::size_t>(length) - static_cast<std::size_t>(distance)]) {
-          ++length;
-        }
-        if (length > bestLength) {
-          bestLength = length;
-          bestDistance = distance;
-        }
-      }
-      if (bestLength >= 3 && RandomBelow(state, 8) != 0) {
-        writer.Copy(bestDistance, bestLength);
-        at += static_cast<std::size_t>(bestLength);
-      } else {
-        writer.Literal(data[at++]);
-      }
-    }
+    const MarielWriter writer = GreedyMarielStream(data, [&] { return RandomBelow(state, 8) != 0; });
     ASSERT_TRUE(writer.Output() == data);
     EXPECT_EQ(ExpectSame(writer.Bytes(), static_cast<std::int32_t>(data.size()), Label("seed %lld", seed)),
               Answer::True);
